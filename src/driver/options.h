@@ -1,0 +1,18 @@
+// The driver's command line: each argument is "-" and a letter, read
+// case-insensitively, with its value written directly behind the letter.
+#ifndef VENDHOOK_OPTIONS_H
+#define VENDHOOK_OPTIONS_H
+
+struct RunSettings {
+    unsigned long baud = 9600;
+    int parity = 0;                      // 0 odd, 1 even, 2 none
+    char *device = nullptr;              // points into the argument itself
+    const char *config_base = nullptr;   // likewise
+};
+
+// Applies one argument: settings go into *run, the two line-control choices
+// straight to the io module.  False for an argument that ends the run with
+// the usage text.
+bool apply_option(char *arg, RunSettings *run);
+
+#endif

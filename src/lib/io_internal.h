@@ -1,0 +1,28 @@
+// What the files of the io module share with each other and with the modem
+// module; not part of the library's public interface.
+#ifndef VENDLINK_IO_INTERNAL_H
+#define VENDLINK_IO_INTERNAL_H
+
+#include <poll.h>
+
+// Console: puts back the terminal settings saved by one-character mode.
+// Only system calls, so the Ctrl-C handler may call it at any moment.
+void console_restore_terminal();
+// Descriptor behind the diagnostics stream, for writes from the Ctrl-C handler.
+int console_diag_fd();
+
+// Port: the multiplier of the link timeouts, and the read timeout in force
+// (milliseconds; 0 when none was set).
+double io_timeout_scale();
+int io_read_timeout_ms();
+
+// Waits until fd has one of `events`, or ms milliseconds have passed; fd < 0
+// waits for the time alone.  Returns poll's result.  A Ctrl-C that arrives
+// during the wait ends the run here, in normal context.
+int io_wait(int fd, short events, int ms);
+// Sleeps ms milliseconds in full (other signals do not cut it short).
+void io_sleep_ms(long ms);
+// Milliseconds on the monotonic clock.
+long long io_now_ms();
+
+#endif

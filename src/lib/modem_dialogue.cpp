@@ -1,0 +1,99 @@
+// The text dialogue with a Hayes modem: sending commands, reading reply
+// lines, waiting for an answer, and the hang-up (modem module).
+#include "vendlink/modem.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "modem_internal.h"
+#include "vendlink/io.h"
+
+namespace {
+
+const double line_idle_limit = 5.0;  // seconds without a byte that end a reply line
+const double hangup_ack_limit = 3.0;
+
+double seconds_since(time_t then)
+{
+    return difftime(time(nullptr), then);
+}
+
+}  // namespace
+
+int send_modem_string(int fd, const char *text)
+{
+    int count = 0;
+    for (const char *p = text; *p != '\0'; ++p) {
+        if (*p == '~') {
+            Pause(1);
+            continue;
+        }
+        write_port(fd, p, 1);
+        ++count;
+    }
+    write_port(fd, "\r", 1);
+    return count;
+}
+
+char *read_modem_line(int fd, int size, char *buffer)
+{
+    if (size < 1)
+        return buffer;
+    memset(buffer, 0, static_cast<size_t>(size));
+    if (size < 2)
+        return buffer;
+
+    time_t last_activity = time(nullptr);
+    int stored = 0;
+    while (stored < size - 1) {
+        if (seconds_since(last_activity) > line_idle_limit)
+            break;
+        char c;
+        if (read_port(fd, &c, 1) != 1)
+            continue;
+        last_activity = time(nullptr);
+        if (c == '\r' || c == '\n')
+            break;
+        buffer[stored++] = c;
+    }
+    buffer[stored] = '\0';
+    return buffer;
+}
+
+bool reply_matches(const char *line, const char *expected)
+{
+    size_t n = strlen(expected);
+    if (n == 0)
+        return line[0] == '\0';
+    return strncmp(line, expected, n - 1) == 0;
+}
+
+extern "C" {
+
+int wait_for_response(int fd, const char *expected, double limit)
+{
+    time_t start = time(nullptr);
+    char line[MODEM_LINE_SIZE];
+    for (;;) {
+        read_modem_line(fd, sizeof line, line);
+        if (seconds_since(start) >= limit)
+            return RC_MODEM_TIMEOUT;
+        if (reply_matches(line, expected))
+            return RC_OK;
+    }
+}
+
+int disconnect_modem(int fd, const char *config_file)
+{
+    if (modem_strings().dial_string[0] == '\0') {
+        int rc = load_modem_config(nullptr, config_file);
+        if (rc != RC_OK)
+            return rc;
+    }
+    fprintf(get_stderr(), "\nDisconnecting modem...\n");
+    send_modem_string(fd, modem_strings().hangup_string);
+    wait_for_response(fd, modem_strings().ack_string, hangup_ack_limit);
+    return RC_OK;
+}
+
+}  // extern "C"

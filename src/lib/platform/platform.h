@@ -1,0 +1,35 @@
+// What the serial-port code needs from the operating system beyond POSIX
+// termios.  One implementation file per platform (linux.cpp here).
+#ifndef VENDLINK_PLATFORM_H
+#define VENDLINK_PLATFORM_H
+
+#include <termios.h>
+
+// The extended hardware flow-control record, as the port code sees it.
+struct line_flowctl {
+    unsigned int x_hflag;
+};
+enum {
+    RTSXOFF = 1u << 0,  // host holds the remote sender off with RTS
+    CTSXON = 1u << 1    // host stops its output while CTS is low
+};
+
+// Opens a serial device for reading and writing, never as the controlling
+// terminal; returns the descriptor or -1 with errno set.
+int platform_open_line(const char *path);
+
+// Sets the speed code for baud into *tio; false when the platform has none.
+bool platform_set_speed(struct termios *tio, long baud);
+
+// The c_cflag bits that carry the flow-control record on this platform; the
+// line set-up keeps them as they were, as it would keep a separate record.
+tcflag_t platform_flowctl_cflag_bits();
+
+// Disables the switch character, where the platform has one.
+void platform_disable_swtch(struct termios *tio);
+
+// Reads and writes the flow-control record: 0, or -1 with errno set.
+int platform_get_flowctl(int fd, struct line_flowctl *x);
+int platform_set_flowctl(int fd, const struct line_flowctl *x);
+
+#endif

@@ -1,0 +1,73 @@
+// vendhook: hangs up the modem on the serial port.  Prints the version,
+// reads the options, opens the port, hangs up, and reports the outcome.
+#include <cstdio>
+#include <cstdlib>
+
+#include "driver/options.h"
+#include "vendlink/io.h"
+#include "vendlink/modem.h"
+
+namespace {
+
+const char driver_ident[] = "$Header: vendhook.cpp,v 2.9 99/07/26 01:12:29 devel Exp $";
+
+const char *const usage_lines[] = {
+    "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]",
+    "",
+    "Note: Usage implies modem connection.",
+};
+
+void print_usage()
+{
+    for (const char *line : usage_lines)
+        fprint_usage(stderr, "%s\n", line);
+    print_io_help();
+}
+
+[[noreturn]] void finish(int status)
+{
+    if (status == RC_USAGE)
+        print_usage();
+    else if (status == RC_OK)
+        fprintf(stderr, "Done.\n");
+    else
+        fprintf(stderr, "Done (%d).\n", status);
+    exit(status);
+}
+
+// The configuration file name for this run; exits when the name is too long.
+const char *config_file_name(char *buffer, const RunSettings &run)
+{
+    const char *name = form_safe_script_name(buffer, run.config_base, run.device);
+    if (name == nullptr && run.config_base != nullptr && run.device != nullptr) {
+        fprintf(get_stderr(), "Modem config file name would be longer than %d characters.\n",
+                SCRIPT_NAME_SIZE - 1);
+        close_comm();
+        finish(RC_CONFIG_WRITE);
+    }
+    return name;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    print_version(argv[0] != nullptr ? argv[0] : "vendhook", driver_ident, nullptr);
+    RunSettings run;
+    ctrl_C_capture();
+
+    for (int i = 1; i < argc; ++i) {
+        if (!apply_option(argv[i], &run))
+            finish(RC_USAGE);
+    }
+
+    int fd = init_port(static_cast<long>(run.baud), run.parity, run.device);
+    if (fd < 0)
+        finish(fd);
+
+    char config_buffer[SCRIPT_NAME_SIZE];
+    const char *config_file = config_file_name(config_buffer, run);
+    int status = disconnect_modem(fd, config_file);
+    close_comm();
+    finish(status);
+}

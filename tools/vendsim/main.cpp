@@ -1,0 +1,103 @@
+// vendsim: a simulated modem, with a simulated receiver behind it, on a
+// pseudo-terminal, for testing the programs that talk to the real ones.
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "clock.h"
+#include "options.h"
+#include "pty.h"
+#include "session.h"
+#include "signals.h"
+#include "transcript.h"
+
+namespace {
+
+enum Status { kDone = 0, kFailed = 1, kUsage = 2, kTimeUp = 3 };
+
+using FilePtr = std::unique_ptr<FILE, int (*)(FILE *)>;
+
+// Each line is flushed, so the file is complete whenever anyone looks.
+Transcript::Sink file_sink(FILE *f)
+{
+    if (!f)
+        return nullptr;
+    return [f](const std::string &line) {
+        fputs(line.c_str(), f);
+        fflush(f);
+    };
+}
+
+// Opens a fresh pty, names it and announces it; -1 or a status on failure.
+int bring_up(const Scenario &sc, Pty &pty)
+{
+    std::string error;
+    if (!open_pty(pty, error)) {
+        fprintf(stderr, "vendsim: %s\n", error.c_str());
+        return kFailed;
+    }
+    if (!sc.link.empty()) {
+        LinkResult r = point_link(sc.link, pty.slave, error);
+        if (r != LinkResult::Made) {
+            fprintf(stderr, "vendsim: %s\n", error.c_str());
+            close(pty.master);
+            return r == LinkResult::NotSymlink ? kUsage : kFailed;
+        }
+    }
+    printf("%s\n", pty.slave.c_str());
+    fflush(stdout);
+    return -1;
+}
+
+int serve(const Scenario &sc, Transcript &log, const Clock &clock, const sigset_t &wait_mask)
+{
+    for (;;) {
+        Pty pty;
+        int status = bring_up(sc, pty);
+        if (status >= 0)
+            return status;
+        log.pty(clock.now(), pty.slave);
+        SessionEnd end =
+            serve_session({pty.master, sc, log, clock, sc.max_time, &wait_mask});
+        close(pty.master);
+        // With --keep the link stays, to be pointed at the next pty.
+        if (end == SessionEnd::HostClosed && sc.keep)
+            continue;
+        if (!sc.link.empty())
+            remove_link(sc.link, pty.slave);
+        return end == SessionEnd::TimeUp ? kTimeUp : kDone;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    Scenario sc;
+    std::string error;
+    switch (parse_options(argc, argv, sc, error)) {
+    case ParseOutcome::Help:
+        print_usage(stdout);
+        return kDone;
+    case ParseOutcome::Error:
+        fprintf(stderr, "vendsim: %s (see --help)\n", error.c_str());
+        return kUsage;
+    case ParseOutcome::Run:
+        break;
+    }
+
+    sigset_t wait_mask;
+    install_stop_signals(&wait_mask);
+    Clock clock;
+    FilePtr file(nullptr, fclose);
+    if (!sc.transcript.empty()) {
+        file.reset(fopen(sc.transcript.c_str(), "w"));
+        if (!file) {
+            perror(("vendsim: " + sc.transcript).c_str());
+            return kFailed;
+        }
+    }
+    Transcript log(file_sink(file.get()), clock.wall_start());
+    return serve(sc, log, clock, wait_mask);
+}

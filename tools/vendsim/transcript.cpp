@@ -1,0 +1,100 @@
+#include "transcript.h"
+
+#include <cstdio>
+
+#include "dump.h"
+
+namespace {
+
+// Host bytes closer together than this were most likely one write.
+constexpr double kGroupGap = 0.050;
+// Keeps each line readable.
+constexpr size_t kGroupMax = 32;
+
+}  // namespace
+
+std::string format_entry(double t, const char *tag, const std::string &content)
+{
+    char head[40];
+    snprintf(head, sizeof head, "%8.3f  %-7s ", t, tag);
+    return head + content + "\n";
+}
+
+std::string format_unix_time(const timespec &ts)
+{
+    char s[40];
+    snprintf(s, sizeof s, "%lld.%06ld", static_cast<long long>(ts.tv_sec), ts.tv_nsec / 1000);
+    return s;
+}
+
+Transcript::Transcript(Sink sink, const timespec &start) : sink_(std::move(sink))
+{
+    if (!sink_)
+        return;
+    sink_("# vendsim transcript\n");
+    sink_("# start " + format_unix_time(start) + "\n");
+}
+
+void Transcript::pty(double t, const std::string &path)
+{
+    write(t, "pty", path);
+}
+
+void Transcript::host(double t, const uint8_t *p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        if (!group_.empty() && t >= group_last_ + kGroupGap)
+            flush_host();
+        if (group_.empty())
+            group_start_ = t;
+        group_.push_back(p[i]);
+        group_last_ = t;
+        // A CR ends a command, so it ends the entry too.
+        if (p[i] == '\r' || group_.size() >= kGroupMax)
+            flush_host();
+    }
+}
+
+void Transcript::sent(double t, Speaker who, const Bytes &bytes)
+{
+    write(t, who == Speaker::Modem ? "<-modem" : "<-recv", dump_bytes(bytes.data(), bytes.size()));
+}
+
+void Transcript::event(double t, const std::string &text)
+{
+    write(t, "event", text);
+}
+
+void Transcript::packet(double t, const std::string &text)
+{
+    write(t, "packet", text);
+}
+
+void Transcript::tick(double now)
+{
+    if (now >= next_deadline())
+        flush_host();
+}
+
+double Transcript::next_deadline() const
+{
+    return group_.empty() ? kNever : group_last_ + kGroupGap;
+}
+
+void Transcript::flush_host()
+{
+    if (group_.empty())
+        return;
+    Bytes bytes;
+    bytes.swap(group_);
+    if (sink_)
+        sink_(format_entry(group_start_, "host->", dump_bytes(bytes.data(), bytes.size())));
+}
+
+void Transcript::write(double t, const char *tag, const std::string &content)
+{
+    // Whatever the host sent before this came first, so it is written first.
+    flush_host();
+    if (sink_)
+        sink_(format_entry(t, tag, content));
+}
