@@ -229,7 +229,16 @@ std::vector<std::pair<double, std::string>> Sim::host_bursts(double gap) const
 
 RunResult run_vendhook(const RunOptions &opts)
 {
-    const std::string program = opts.program.empty() ? vendhook_path : opts.program;
+    std::string program = opts.program.empty() ? vendhook_path : opts.program;
+    if (opts.uid >= 0) {
+        // The build tree may sit where another user cannot reach (a private
+        // temporary folder): run a copy from the working directory.
+        std::string copy = opts.cwd + "/.program-for-user";
+        std::string cmd = "cp '" + program + "' '" + copy + "' && chmod 0755 '" + copy + "'";
+        if (system(cmd.c_str()) != 0)
+            throw std::runtime_error("could not copy " + program);
+        program = copy;
+    }
     std::vector<std::string> argv = {opts.argv0.empty() ? program : opts.argv0};
     argv.insert(argv.end(), opts.args.begin(), opts.args.end());
 
