@@ -226,6 +226,26 @@ TEST(HangUp, FlowControlReportAndLineSettings)
     close(fd);
 }
 
+TEST(HangUp, FlowControlThatCannotBeSetIsReportedAndTheRunGoesOn)
+{
+    TempDir dir;
+    Sim sim(dir);
+    RunOptions o;
+    o.args = {"-D" + sim.link()};
+    o.cwd = dir.path();
+    o.preload = refuse_flowctl_path;
+    RunResult r = run_vendhook(o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, version_lines(vendhook_path) +
+                         port_lines(sim.link(), "RTSXOFF is Disabled\nCTSXON is Disabled\n"
+                                                "Could not set H/W Flow Control.\n") +
+                         "Using defaults for all modem strings.\n"
+                         "\nDisconnecting modem...\n"
+                         "Done.\n");
+    ASSERT_EQ(sim.wait_exit(5000), 0);
+    EXPECT_EQ(sim.host_bytes(), "+++ATH\r");
+}
+
 TEST(HangUp, UnsupportedBaudFallsBackTo9600)
 {
     TempDir dir;

@@ -23,6 +23,7 @@ const char *const vendhook_path = VENDHOOK_PATH;
 const char *const vendsim_path = VENDSIM_PATH;
 const char *const shim_path = SHIM_PATH;
 const char *const vendconnect_path = VENDCONNECT_PATH;
+const char *const refuse_flowctl_path = REFUSE_FLOWCTL_PATH;
 
 double now_realtime()
 {
@@ -257,12 +258,15 @@ RunResult run_vendhook(const RunOptions &opts)
             close(fd);
         if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0)
             _exit(126);
-        if (opts.with_shim) {
-            setenv("LD_PRELOAD", shim_path, 1);
+        std::string preload = opts.with_shim ? shim_path : "";
+        if (!opts.preload.empty())
+            preload += (preload.empty() ? "" : ":") + opts.preload;
+        if (!preload.empty()) {
+            setenv("LD_PRELOAD", preload.c_str(), 1);
             setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
-            if (!opts.shim_log.empty())
-                setenv("VENDTEST_MODEMLINES_LOG", opts.shim_log.c_str(), 1);
         }
+        if (opts.with_shim && !opts.shim_log.empty())
+            setenv("VENDTEST_MODEMLINES_LOG", opts.shim_log.c_str(), 1);
         if (opts.uid >= 0 && (setgid(opts.uid) != 0 || setuid(opts.uid) != 0))
             _exit(125);
         auto v = c_args(argv);

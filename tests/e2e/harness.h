@@ -64,6 +64,7 @@ struct RunOptions {
     std::string argv0;                  // default: the binary's path
     bool with_shim = false;             // preload the modem-control shim
     std::string shim_log;               // where the shim logs (with_shim)
+    std::string preload;                // a further library to preload
     int sigint_after_ms = -1;           // send SIGINT this long after the start
     int uid = -1;                       // run as this user (tests run as root)
     int timeout_ms = 60000;             // kill the run after this long
@@ -89,6 +90,7 @@ extern const char *const vendhook_path;
 extern const char *const vendsim_path;
 extern const char *const shim_path;
 extern const char *const vendconnect_path;
+extern const char *const refuse_flowctl_path;
 
 }  // namespace e2e
 
