@@ -33,6 +33,9 @@ const int vtime_max = 255;         // VTIME is one byte
 const int write_wait_ms = 10000;
 // The least a failed read waits when no read timeout has been set.
 const int failed_read_pause_ms = 100;
+// The least any read that finds no data takes.  A read timeout of 0 would
+// otherwise make every reading loop of the library a busy loop.
+const int least_empty_read_ms = 10;
 
 volatile sig_atomic_t port_fd = -1;
 int use_rts_cts = 1;
@@ -241,15 +244,16 @@ int write_port(int fd, const void *buf, int count)
 int read_port(int fd, void *buf, int count)
 {
     long long start = io_now_ms();
-    int wait_ms = read_timeout_ms;
-    if (wait_ms >= 0 && io_wait(fd, POLLIN, wait_ms) == 0)
-        return 0;  // the timeout passed without data
-
-    int n = static_cast<int>(read(fd, buf, static_cast<size_t>(count < 0 ? 0 : count)));
-    // A device that is not a terminal, or one that has gone, answers at once
-    // without data; the caller's loop must still see the timeout pass.
+    int wait_ms = read_timeout_ms >= 0 ? read_timeout_ms : failed_read_pause_ms;
+    int n = 0;
+    if (read_timeout_ms < 0 || io_wait(fd, POLLIN, read_timeout_ms) != 0)
+        n = static_cast<int>(read(fd, buf, static_cast<size_t>(count < 0 ? 0 : count)));
+    // A read that got nothing takes its whole timeout, even when the device
+    // answered at once (not a terminal, or gone), and never less than
+    // least_empty_read_ms, even with a timeout of 0: the loops around it
+    // then wait instead of spinning.
     if (n <= 0)
-        pace_until(start + (wait_ms >= 0 ? wait_ms : failed_read_pause_ms));
+        pace_until(start + (wait_ms > least_empty_read_ms ? wait_ms : least_empty_read_ms));
     return n;
 }
 

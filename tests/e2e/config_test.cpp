@@ -66,6 +66,7 @@ TEST(ConfigFile, UnrecognizedLineLeavesTheFileAndSendsNothing)
     write_file(dir / "cfg.modem", original);
     RunResult r = run_with_config(dir, sim, "cfg");
     EXPECT_EQ(r.status, 249);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_TRUE(ends_with(r.err, "Unrecognized identifier:\n# a comment\n\nDone (-7).\n")) << r.err;
     EXPECT_EQ(r.err.find("Disconnecting"), std::string::npos);
     EXPECT_EQ(read_file(dir / "cfg.modem"), original);
@@ -80,6 +81,7 @@ TEST(ConfigFile, BinaryJunkIsRefusedAndKept)
     write_file(dir / "cfg.modem", junk);
     RunResult r = run_with_config(dir, sim, "cfg");
     EXPECT_EQ(r.status, 249);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_TRUE(ends_with(r.err, "Done (-7).\n"));
     EXPECT_EQ(read_file(dir / "cfg.modem"), junk);
     EXPECT_EQ(sim.host_bytes(), "");
@@ -93,6 +95,7 @@ TEST(ConfigFile, VeryLongLineIsRefusedAndKept)
     write_file(dir / "cfg.modem", text);
     RunResult r = run_with_config(dir, sim, "cfg");
     EXPECT_EQ(r.status, 249);
+    EXPECT_LT(r.cpu, 0.1);
     // The rest of the long line is read in 79-character pieces of its own.
     EXPECT_TRUE(ends_with(r.err, "Unrecognized identifier:\n" + std::string(79, 'A') +
                                      "\nDone (-7).\n"));
@@ -107,6 +110,7 @@ TEST(ConfigFile, FileThatCannotBeWrittenEndsMinus8AndSendsNothing)
     ASSERT_EQ(mkdir((dir / "cfg.modem").c_str(), 0755), 0);
     RunResult r = run_with_config(dir, sim, "cfg");
     EXPECT_EQ(r.status, 248);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_TRUE(ends_with(r.err, "Could not open cfg.modem for writing.\nDone (-8).\n")) << r.err;
     EXPECT_EQ(sim.host_bytes(), "");
 }
@@ -126,6 +130,7 @@ TEST(ConfigFile, ReadOnlyFileKeepsItsContents)
         o.uid = 65534;  // root would write through the permissions
     RunResult r = run_vendhook(o);
     EXPECT_EQ(r.status, 248) << r.err;
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_TRUE(ends_with(r.err, "Could not open cfg.modem for writing.\nDone (-8).\n")) << r.err;
     EXPECT_EQ(read_file(dir / "cfg.modem"), original);
     EXPECT_EQ(sim.host_bytes(), "");
@@ -137,6 +142,7 @@ TEST(ConfigFile, NameTooLongIsRefusedAndNothingSent)
     Sim sim(dir);
     RunResult r = run_with_config(dir, sim, std::string(10000, 'c'));
     EXPECT_EQ(r.status, 248);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_TRUE(ends_with(r.err, "Modem config file name would be longer than 199 characters.\n"
                                  "Done (-8).\n"))
         << r.err;

@@ -49,6 +49,7 @@ TEST(CtrlC, DuringThePausesWithDropdtrLowersDtr)
     Sim sim(dir);
     RunResult r = interrupted_run(dir, sim, true, 1500);
     EXPECT_EQ(r.status, 232);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_EQ(count_of(r.err, "Terminated from Ctrl-C\n"), 1);
     EXPECT_NE(r.err.find("\nDisconnecting modem...\nTerminated from Ctrl-C\n"), std::string::npos)
         << r.err;
@@ -67,6 +68,7 @@ TEST(CtrlC, WithoutDropdtrLeavesDtrUp)
     Sim sim(dir);
     RunResult r = interrupted_run(dir, sim, false, 3000);
     EXPECT_EQ(r.status, 232);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_EQ(count_of(r.err, "Terminated from Ctrl-C\n"), 1);
     auto sets = shim_sets(dir / "lines.log");
     ASSERT_EQ(sets.size(), 1u);
@@ -81,6 +83,7 @@ TEST(CtrlC, WhileWaitingForTheReply)
     Sim sim(dir, {"--reply", "silent"});
     RunResult r = interrupted_run(dir, sim, true, 6000);
     EXPECT_EQ(r.status, 232);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_EQ(count_of(r.err, "Terminated from Ctrl-C\n"), 1);
     EXPECT_LT(r.wall, 6.5);
     auto sets = shim_sets(dir / "lines.log");

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -81,10 +82,15 @@ public:
     int wait_status()
     {
         int st = 0;
-        waitpid(pid_, &st, 0);
+        struct rusage ru {};
+        wait4(pid_, &st, 0, &ru);
         pid_ = -1;
+        cpu_ = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
+               ru.ru_stime.tv_usec / 1e6;
         return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     }
+    // User and system seconds of the run, once it has ended.
+    double cpu() const { return cpu_; }
     struct termios settings() const
     {
         struct termios t;
@@ -106,6 +112,7 @@ public:
 private:
     int master_ = -1, slave_ = -1;
     pid_t pid_ = -1;
+    double cpu_ = 0;
     std::string slave_path_, screen_;
 };
 
@@ -155,6 +162,7 @@ TEST(Pager, CtrlCAtThePromptPutsTheTerminalBack)
 
     run.interrupt();
     EXPECT_EQ(run.wait_status(), 232);
+    EXPECT_LT(run.cpu(), 0.1);  // the pause for a key is a wait, not a spin
     run.read_until("Terminated from Ctrl-C\n", 2000);
     std::string text = run.text();
     EXPECT_EQ(text.substr(text.size() - 23), "Terminated from Ctrl-C\n");

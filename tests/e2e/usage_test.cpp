@@ -59,6 +59,7 @@ TEST(Usage, LongDevicePathIsCutTo80Characters)
     RunResult r = run_vendhook(o);
     std::string used = dev.substr(0, 80);
     EXPECT_EQ(r.status, 255);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_EQ(r.out, "Unable to open device file \"" + used + "\"\n\n");
     EXPECT_EQ(r.err, version_lines(vendhook_path) +
                          "Could not find \"serial_port\", creating...\n"
@@ -105,6 +106,7 @@ TEST(Usage, BinaryDeviceNameFileStaysInBounds)
     o.cwd = dir.path();
     RunResult r = run_vendhook(o);
     EXPECT_EQ(r.status, 255);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_EQ(read_file(dir / "serial_port"), junk);
     EXPECT_EQ(r.out.rfind("Unable to open device file \"", 0), 0u);
 }
@@ -117,5 +119,6 @@ TEST(Usage, EmptyDeviceNameFile)
     o.cwd = dir.path();
     RunResult r = run_vendhook(o);
     EXPECT_EQ(r.status, 255);
+    EXPECT_LT(r.cpu, 0.1);
     EXPECT_EQ(r.err, version_lines(vendhook_path) + "Can not read file.\nDone (-1).\n");
 }
