@@ -186,4 +186,32 @@ TEST(IsMsgInBuffer, PacketAcrossTheEndOfTheRingIsFoundWhole)
     expect_ring_empty();
 }
 
+// Packets of every length, with the end of the ring cutting them into every
+// kind of piece: none, 1 to 3, 4 to 7, 8 to 15, 16 to 32 and longer bytes on
+// either side.  Bytes move in blocks whose copy depends on their length, so
+// a piece copied short or long shows here.
+TEST(IsMsgInBuffer, EveryLengthComesBackWholeWhereverTheRingEndCutsIt)
+{
+    int at = 0;
+    int failures = 0;
+    for (int length = 0; length <= 249; ++length) {
+        const std::string data = varied(static_cast<size_t>(length), length);
+        const std::string line = packet(0x21, data);
+        const int size = static_cast<int>(line.size());
+        for (int cut : {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 40, size - 33,
+                        size - 17, size - 8, size - 4, size - 1}) {
+            if (cut < 0 || cut >= size)
+                continue;
+            move_indices(at, (ring_size - cut) % ring_size);
+            if (store(line) != size || take_all() != std::vector<std::string>{tag(0x21, data)}) {
+                ADD_FAILURE() << "length " << length << ", " << cut << " bytes before the end";
+                if (++failures > 10)
+                    return;
+            }
+            at = (at + size) % ring_size;
+        }
+    }
+    expect_ring_empty();
+}
+
 }  // namespace
