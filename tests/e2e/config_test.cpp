@@ -20,11 +20,6 @@ RunResult run_with_config(const TempDir &dir, const Sim &sim, const std::string 
     return run_vendhook(o);
 }
 
-bool ends_with(const std::string &s, const std::string &tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 }  // namespace
 
 TEST(ConfigFile, MissingFileIsCreatedWithTheDefaults)

@@ -24,19 +24,6 @@ const char defaults_file[] = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNEC
 const double silent_hangup_min = 4.5 + 5.0;
 const double silent_hangup_max = 4.5 + 7.0;
 
-bool ends_with(const std::string &s, const std::string &tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-int count_of(const std::string &s, const std::string &what)
-{
-    int n = 0;
-    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 std::set<std::string> entries_of(const std::string &folder)
 {
     std::set<std::string> names;

@@ -40,6 +40,19 @@ std::string read_file(const std::string &path)
     return s.str();
 }
 
+bool ends_with(const std::string &s, const std::string &tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+int count_of(const std::string &s, const std::string &what)
+{
+    int n = 0;
+    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
+        ++n;
+    return n;
+}
+
 void write_file(const std::string &path, const std::string &text)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -14,6 +14,9 @@ double now_realtime();
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
 bool file_exists(const std::string &path);
+bool ends_with(const std::string &s, const std::string &tail);
+// How many times `what` stands in `s`.
+int count_of(const std::string &s, const std::string &what);
 
 // A fresh directory, removed with its contents at the end of the test.
 class TempDir {

@@ -8,14 +8,6 @@ using namespace e2e;
 
 namespace {
 
-int count_of(const std::string &s, const std::string &what)
-{
-    int n = 0;
-    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 std::vector<std::string> shim_sets(const std::string &log)
 {
     std::vector<std::string> sets;

@@ -55,14 +55,6 @@ struct Session {
     }
 };
 
-int count_of(const std::string &s, const std::string &what)
-{
-    int n = 0;
-    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 std::string dialing_lines(const std::string &result)
 {
     return "Initializing modem...\nDialing...\n\nATDT5551234\n\n\n" + result + "\n";
