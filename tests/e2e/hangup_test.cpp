@@ -186,7 +186,9 @@ TEST(HangUp, DropdtrLowersDtrAtTheEnd)
     ASSERT_EQ(sim.wait_exit(5000), 0);
     auto ath = host_entry_times(sim, "ATH\r");
     ASSERT_EQ(ath.size(), 1u);
-    EXPECT_GT(calls[3].t, ath[0]);
+    // The transcript's times are rounded to the millisecond, and the modem's
+    // "OK", which lets the run end, follows ATH within it.
+    EXPECT_GT(calls[3].t, ath[0] - 0.001);
 }
 
 TEST(HangUp, FlowControlReportAndLineSettings)
