@@ -1,7 +1,7 @@
 #!/bin/sh
 # Reads back from a built program the hardening cmake/Hardening.cmake asks
 # for, and fails naming each piece that is missing.
-#   check_hardening.sh PROGRAM fortify|nofortify
+#   check_hardening.sh PROGRAM fortify|nofortify SOURCE_DIR
 # PIE: an ELF of type DYN with a program interpreter.  Full RELRO: a
 # GNU_RELRO segment and immediate binding (BIND_NOW, or NOW in FLAGS or
 # FLAGS_1).  Stack protector: a reference to __stack_chk_fail.  Fortified
@@ -11,6 +11,7 @@
 set -u
 program=$1
 fortify=$2
+source_dir=$3
 failed=0
 
 fail() {
@@ -41,15 +42,20 @@ echo "$symbols" | grep -q ' __stack_chk_fail' ||
     fail "no reference to __stack_chk_fail (-fstack-protector-strong)"
 # Stack-clash probes leave no mark of their own in the binary, but GCC
 # records each unit's options in its debug information: where that is
-# present, every unit must have been built with the probes.
-producers=$(readelf --debug-dump=info "$program" 2>/dev/null | grep 'DW_AT_producer' | grep -v 'GNU AS')
-if [ -n "$producers" ]; then
-    if echo "$producers" | grep -v -q -e '-fstack-clash-protection'; then
-        fail "a unit built without -fstack-clash-protection"
-    fi
+# present, every unit compiled from the sources under SOURCE_DIR must have
+# been built with the probes (units of the toolchain, such as a sanitizer's
+# start-up object, are not ours to judge).
+units=$(readelf --debug-dump=info "$program" 2>/dev/null | awk '
+    /DW_AT_producer/ { producer = $0; next }
+    /DW_AT_name/ && producer != "" { sub(/.*: /, ""); print $0 "\t" producer; producer = "" }')
+ours=$(printf '%s\n' "$units" | awk -F '\t' -v dir="$source_dir/" 'index($1, dir) == 1')
+clash=''
+if [ -n "$ours" ]; then
+    missing=$(printf '%s\n' "$ours" | grep -v -e '-fstack-clash-protection' | cut -f 1)
+    for unit in $missing; do
+        fail "$unit built without -fstack-clash-protection"
+    done
     clash=', stack-clash probes'
-else
-    clash=''
 fi
 if [ "$fortify" = fortify ]; then
     echo "$symbols" | grep -Eq ' __[a-z_]+_chk(@|$)' ||
