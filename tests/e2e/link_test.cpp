@@ -18,20 +18,21 @@ const std::string config_request("\x02\x00\x4a\x00\x4a\x03", 6);
 const std::string mode_request("\x02\x00\x82\x05\x00\x08\x00\x00\x02\x91\x03", 11);
 const std::string ident_request("\x02\x00\x06\x00\x06\x03", 6);
 
-// Removes the semaphore set that the lock on `path` made.
+// Removes the semaphore set that the lock on `path` made.  The key is taken
+// at once: by the end of the test the simulator may have closed its pty,
+// and the device node is gone with it.
 class LockCleanup {
 public:
-    explicit LockCleanup(std::string path) : path_(std::move(path)) {}
+    explicit LockCleanup(const std::string &path) : key_(ftok(path.c_str(), 100)) {}
     ~LockCleanup()
     {
-        key_t key = ftok(path_.c_str(), 100);
-        int id = key == -1 ? -1 : semget(key, 0, 0);
+        int id = key_ == -1 ? -1 : semget(key_, 0, 0);
         if (id != -1)
             semctl(id, 0, IPC_RMID);
     }
 
 private:
-    std::string path_;
+    key_t key_;
 };
 
 struct Session {
