@@ -10,8 +10,6 @@ using namespace e2e;
 
 namespace {
 
-const char defaults_file[] = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
-
 RunResult run_with_config(const TempDir &dir, const Sim &sim, const std::string &base)
 {
     RunOptions o;
@@ -122,7 +120,7 @@ TEST(ConfigFile, ReadOnlyFileKeepsItsContents)
     o.args = {"-Ccfg", "-D" + sim.link()};
     o.cwd = dir.path();
     if (geteuid() == 0)
-        o.uid = 65534;  // root would write through the permissions
+        o.uid = nobody_uid;  // root would write through the permissions
     RunResult r = run_vendhook(o);
     EXPECT_EQ(r.status, 248) << r.err;
     EXPECT_LT(r.cpu, 0.1);

@@ -17,8 +17,6 @@ using namespace e2e;
 namespace {
 
 const double cpu_budget = 0.1;
-const int nobody = 65534;
-const char defaults_file[] = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
 // Half a second draining the line, the hang-up string's four seconds of
 // pauses, then at least five seconds of silence before a reply line ends.
 const double silent_hangup_min = 4.5 + 5.0;
@@ -49,7 +47,7 @@ void as_unprivileged_user(RunOptions *o, const Sim *sim)
 {
     if (geteuid() != 0)
         return;
-    o->uid = nobody;
+    o->uid = nobody_uid;
     if (sim != nullptr)
         chmod(sim->slave().c_str(), 0666);
 }

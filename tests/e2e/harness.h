@@ -10,6 +10,11 @@
 
 namespace e2e {
 
+// The configuration file a run writes when it completes an empty one.
+constexpr char defaults_file[] = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
+// A user whom file permissions bind, for runs that must be refused by them.
+constexpr int nobody_uid = 65534;
+
 double now_realtime();
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
