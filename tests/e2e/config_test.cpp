@@ -12,10 +12,7 @@ namespace {
 
 RunResult run_with_config(const TempDir &dir, const Sim &sim, const std::string &base)
 {
-    RunOptions o;
-    o.args = {"-C" + base, "-D" + sim.link()};
-    o.cwd = dir.path();
-    return run_vendhook(o);
+    return run_vendhook(in_dir(dir, {"-C" + base, "-D" + sim.link()}));
 }
 
 }  // namespace
@@ -116,9 +113,7 @@ TEST(ConfigFile, ReadOnlyFileKeepsItsContents)
     write_file(dir / "cfg.modem", original);
     chmod((dir / "cfg.modem").c_str(), 0444);
     chmod(sim.slave().c_str(), 0666);
-    RunOptions o;
-    o.args = {"-Ccfg", "-D" + sim.link()};
-    o.cwd = dir.path();
+    RunOptions o = in_dir(dir, {"-Ccfg", "-D" + sim.link()});
     if (geteuid() == 0)
         o.uid = nobody_uid;  // root would write through the permissions
     RunResult r = run_vendhook(o);

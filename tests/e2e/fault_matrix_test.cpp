@@ -52,14 +52,6 @@ void as_unprivileged_user(RunOptions *o, const Sim *sim)
         chmod(sim->slave().c_str(), 0666);
 }
 
-RunOptions hangup_run(const TempDir &dir, const Sim &sim)
-{
-    RunOptions o;
-    o.args = {"-D" + sim.link()};
-    o.cwd = dir.path();
-    return o;
-}
-
 const std::string hangup_end = "\nDisconnecting modem...\nDone.\n";
 
 }  // namespace
@@ -70,7 +62,7 @@ TEST(FaultMatrix, ModemAnsweringGarbageEndsDone)
 {
     TempDir dir;
     Sim sim(dir, {"--reply", "garbage"});
-    RunResult r = run_vendhook(hangup_run(dir, sim));
+    RunResult r = run_vendhook(in_dir(dir, {"-D" + sim.link()}));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(ends_with(r.err, hangup_end)) << r.err;
@@ -93,6 +85,7 @@ TEST(FaultMatrix, ModemVanishingMidRunEndsDoneWithoutSpinning)
         std::string received;  // what the modem got before it vanished
     };
     const Row rows[] = {
+        {{"--vanish-after-bytes", "1"}, "+"},        // in the middle of the escape
         {{"--vanish-after-bytes", "3"}, "+++"},      // after the escape, before "ATH"
         {{"--vanish-after-bytes", "5"}, "+++AT"},    // in the middle of the command
         {{"--reply", "vanish"}, "+++ATH\r"},         // at the command, instead of "OK"
@@ -101,7 +94,7 @@ TEST(FaultMatrix, ModemVanishingMidRunEndsDoneWithoutSpinning)
         const std::string name = row.sim_args[0] + " " + row.sim_args[1];
         TempDir dir;
         Sim sim(dir, row.sim_args);
-        RunResult r = run_vendhook(hangup_run(dir, sim));
+        RunResult r = run_vendhook(in_dir(dir, {"-D" + sim.link()}));
         EXPECT_EQ(r.status, 0) << name;
         EXPECT_EQ(r.out, "") << name;
         EXPECT_TRUE(ends_with(r.err, hangup_end)) << name << "\n" << r.err;
@@ -118,10 +111,7 @@ TEST(FaultMatrix, DeviceThatIsADirectoryIsRefused)
 {
     TempDir dir;
     ASSERT_EQ(mkdir((dir / "port").c_str(), 0755), 0);
-    RunOptions o;
-    o.args = {"-D" + dir / "port"};
-    o.cwd = dir.path();
-    RunResult r = run_vendhook(o);
+    RunResult r = run_vendhook(in_dir(dir, {"-D" + dir / "port"}));
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "Unable to open device file \"" + dir / "port" + "\"\n\n");
     EXPECT_EQ(r.err, version_lines(vendhook_path) +
@@ -170,7 +160,7 @@ TEST(FaultMatrix, DeviceNameFileThatCannotBeUsed)
     for (const Row &row : rows) {
         TempDir dir;
         Sim sim(dir);
-        RunOptions o = hangup_run(dir, sim);
+        RunOptions o = in_dir(dir, {"-D" + sim.link()});
         if (!row.device_given)
             o.args.clear();
         const std::string file = dir / "serial_port";
@@ -248,7 +238,7 @@ TEST(FaultMatrix, ConfigFileInAReadOnlyFolder)
         }
         chmod(folder.c_str(), 0555);
         ino_t inode = stat_of(file).st_ino;
-        RunOptions o = hangup_run(dir, sim);
+        RunOptions o = in_dir(dir, {"-D" + sim.link()});
         o.args.push_back("-Cro/cfg");
         as_unprivileged_user(&o, &sim);
         RunResult r = run_vendhook(o);
@@ -287,7 +277,7 @@ TEST(FaultMatrix, ConfigFileWithAGluedValueOnAFullLine)
 
     {
         Sim sim(dir);
-        RunOptions o = hangup_run(dir, sim);
+        RunOptions o = in_dir(dir, {"-D" + sim.link()});
         o.args.push_back("-Ccfg");
         RunResult r = run_vendhook(o);
         EXPECT_EQ(r.status, 0) << r.err;
@@ -299,7 +289,7 @@ TEST(FaultMatrix, ConfigFileWithAGluedValueOnAFullLine)
     }
     {
         Sim sim(dir);
-        RunOptions o = hangup_run(dir, sim);
+        RunOptions o = in_dir(dir, {"-D" + sim.link()});
         o.args.push_back("-Ccfg");
         RunResult r = run_vendhook(o);
         EXPECT_EQ(r.status, 249) << r.err;
@@ -319,7 +309,7 @@ TEST(FaultMatrix, CtrlCBeforeThePortOpens)
     TempDir dir;
     Sim sim(dir);
     ASSERT_EQ(mkfifo((dir / "serial_port").c_str(), 0644), 0);
-    RunOptions o = hangup_run(dir, sim);
+    RunOptions o = in_dir(dir, {"-D" + sim.link()});
     o.with_shim = true;
     o.shim_log = dir / "lines.log";
     o.sigint_after_ms = 1000;  // long after start-up, even on a loaded machine

@@ -241,6 +241,14 @@ std::vector<std::pair<double, std::string>> Sim::host_bursts(double gap) const
     return bursts;
 }
 
+RunOptions in_dir(const TempDir &dir, const std::vector<std::string> &args)
+{
+    RunOptions o;
+    o.args = args;
+    o.cwd = dir.path();
+    return o;
+}
+
 RunResult run_vendhook(const RunOptions &opts)
 {
     std::string program = opts.program.empty() ? vendhook_path : opts.program;

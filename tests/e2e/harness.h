@@ -88,6 +88,8 @@ struct RunResult {
 };
 
 RunResult run_vendhook(const RunOptions &opts);
+// Options for a plain run of vendhook with `args`, in `dir`.
+RunOptions in_dir(const TempDir &dir, const std::vector<std::string> &args);
 
 // The text vendhook prints before anything else.
 std::string version_lines(const std::string &argv0);
