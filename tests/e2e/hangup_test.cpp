@@ -214,16 +214,3 @@ TEST(HangUp, FlowControlThatCannotBeSetIsReportedAndTheRunGoesOn)
     ASSERT_EQ(sim.wait_exit(5000), 0);
     EXPECT_EQ(sim.host_bytes(), "+++ATH\r");
 }
-
-TEST(HangUp, UnsupportedBaudFallsBackTo9600)
-{
-    TempDir dir;
-    Sim sim(dir);
-    RunResult r = run_vendhook(in_dir(dir, {"-D" + sim.link(), "-B110", "-Pnone"}));
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("Warning: 110 baud not supported on this platform.\n"
-                         "         Will default to 9600 baud.\n"),
-              std::string::npos);
-    EXPECT_NE(r.err.find("Port initialized (9600 baud, 8 data bits, None, 1 stop bit)\n"),
-              std::string::npos);
-}
