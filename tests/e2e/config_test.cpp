@@ -112,10 +112,8 @@ TEST(ConfigFile, ReadOnlyFileKeepsItsContents)
     const std::string original = "ACK OK\n";
     write_file(dir / "cfg.modem", original);
     chmod((dir / "cfg.modem").c_str(), 0444);
-    chmod(sim.slave().c_str(), 0666);
     RunOptions o = in_dir(dir, {"-Ccfg", "-D" + sim.link()});
-    if (geteuid() == 0)
-        o.uid = nobody_uid;  // root would write through the permissions
+    as_unprivileged_user(&o, &sim);
     RunResult r = run_vendhook(o);
     EXPECT_EQ(r.status, 248) << r.err;
     EXPECT_LT(r.cpu, 0.1);

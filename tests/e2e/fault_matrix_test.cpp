@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <set>
 
@@ -40,16 +39,6 @@ struct stat stat_of(const std::string &path)
     struct stat st {};
     lstat(path.c_str(), &st);
     return st;
-}
-
-// Runs that must be refused by file permissions run as a user whom they bind.
-void as_unprivileged_user(RunOptions *o, const Sim *sim)
-{
-    if (geteuid() != 0)
-        return;
-    o->uid = nobody_uid;
-    if (sim != nullptr)
-        chmod(sim->slave().c_str(), 0666);
 }
 
 const std::string hangup_end = "\nDisconnecting modem...\nDone.\n";

@@ -249,6 +249,16 @@ RunOptions in_dir(const TempDir &dir, const std::vector<std::string> &args)
     return o;
 }
 
+void as_unprivileged_user(RunOptions *o, const Sim *sim)
+{
+    const int nobody_uid = 65534;
+    if (geteuid() != 0)
+        return;
+    o->uid = nobody_uid;
+    if (sim != nullptr)
+        chmod(sim->slave().c_str(), 0666);
+}
+
 RunResult run_vendhook(const RunOptions &opts)
 {
     std::string program = opts.program.empty() ? vendhook_path : opts.program;

@@ -12,8 +12,6 @@ namespace e2e {
 
 // The configuration file a run writes when it completes an empty one.
 constexpr char defaults_file[] = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
-// A user whom file permissions bind, for runs that must be refused by them.
-constexpr int nobody_uid = 65534;
 
 double now_realtime();
 std::string read_file(const std::string &path);
@@ -90,6 +88,10 @@ struct RunResult {
 RunResult run_vendhook(const RunOptions &opts);
 // Options for a plain run of vendhook with `args`, in `dir`.
 RunOptions in_dir(const TempDir &dir, const std::vector<std::string> &args);
+// Makes a run that file permissions must refuse run, when the tests run as
+// root (who writes through them), as a user whom they bind; `sim`'s line,
+// if any, is opened to that user.
+void as_unprivileged_user(RunOptions *o, const Sim *sim);
 
 // The text vendhook prints before anything else.
 std::string version_lines(const std::string &argv0);
