@@ -1,99 +1,86 @@
-// Test bench of the unit tests: temporary directories, pseudo-terminals
-// standing in for serial ports, capture of the standard streams, children.
-#ifndef VENDTEST_UNIT_SUPPORT_H
-#define VENDTEST_UNIT_SUPPORT_H
+// What the unit tests share: a folder to work in, the far end of a line,
+// captured output, a guarded caller's buffer, packets.
+#ifndef VENDTEST_SUPPORT_H
+#define VENDTEST_SUPPORT_H
 
-#include <sys/types.h>
-#include <termios.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <functional>
-#include <string>
-#include <vector>
+#include <sstream>
+
+#include "vendlink/io.h"
 
 namespace unit {
 
-std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &text);
-bool file_exists(const std::string &path);
-std::vector<std::string> list_dir(const std::string &path);
-ino_t inode_of(const std::string &path);
+inline std::string read_file(const std::string &path) { return (std::ostringstream() << std::ifstream(path).rdbuf()).str(); }
+inline void write_file(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
 
-// Milliseconds on the monotonic clock.
-long long now_ms();
-// CPU time (user + system) this process has used, in milliseconds.
-long long cpu_ms();
-
-// A fresh directory under /tmp, removed with everything in it at the end.
-// With enter set, it is also the working directory meanwhile.
-class TempDir {
-public:
-    explicit TempDir(bool enter = true);
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return path_; }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-    std::string old_cwd_;
+// A fresh folder, the working directory until it is removed.
+struct Folder {
+    char path[32] = "/tmp/vendunit-XXXXXX";
+    Folder() { EXPECT_EQ(chdir(mkdtemp(path)), 0); }
+    ~Folder() { EXPECT_EQ(system((std::string("cd / && rm -rf ") + path).c_str()), 0); }
 };
 
-// A pseudo-terminal: the slave plays the serial port, the master the modem.
-// Raw mode keeps the bytes as they are in both directions.
-class Pty {
-public:
-    explicit Pty(bool raw = true);
-    ~Pty();
-    Pty(const Pty &) = delete;
-    Pty &operator=(const Pty &) = delete;
-
-    int master() const { return master_; }
-    int slave() const { return slave_; }
-    const std::string &slave_name() const { return name_; }
-    struct termios settings() const;  // as the line has them now
-
-    void send(const std::string &bytes);  // as the modem: to the port's input
-    // Everything the port wrote that arrives within timeout_ms of the last byte.
-    std::string drain(int timeout_ms = 200);
-    // Reads until the text seen contains needle or timeout_ms pass; returns
-    // all that was read.
-    std::string read_until(const std::string &needle, int timeout_ms);
-    void close_master();
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string name_;
+// A line with a read timeout of a second: the library works on `port`, the
+// test plays the far end.
+struct Line {
+    int fds[2] = {-1, -1}, &port = fds[0], &far = fds[1];
+    Line()
+    {
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        fcntl(far, F_SETFL, O_NONBLOCK);
+        set_timeout(port, 10);
+    }
+    ~Line() { close(port), close(far); }
+    void send(const std::string &bytes) { EXPECT_EQ(write(far, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    std::string received()
+    {
+        char buf[4096];
+        return std::string(buf, static_cast<size_t>(std::max(read(far, buf, sizeof buf), ssize_t(0))));
+    }
 };
 
-// Sends a descriptor (1 or 2) to a temporary file until finish().
-class CaptureFd {
-public:
-    explicit CaptureFd(int fd);
-    ~CaptureFd();
-    CaptureFd(const CaptureFd &) = delete;
-    CaptureFd &operator=(const CaptureFd &) = delete;
-    std::string finish();
+// What `body` writes to descriptor fd (1 or 2).
+inline std::string output_of(int fd, const std::function<void()> &body)
+{
+    fflush(nullptr);
+    FILE *file = tmpfile();
+    int saved = dup(fd);
+    dup2(fileno(file), fd);
+    body();
+    fflush(nullptr);
+    dup2(saved, fd);
+    close(saved);
+    std::string text = read_file("/proc/self/fd/" + std::to_string(fileno(file)));
+    fclose(file);
+    return text;
+}
 
-private:
-    int fd_;
-    int saved_ = -1;
-    int file_ = -1;
+// A caller's buffer of `size` bytes, with guard bytes behind it that
+// nothing may touch.
+struct Guarded {
+    std::string bytes;
+    size_t size;
+    explicit Guarded(size_t n) : bytes(n + 16, '\xa5'), size(n) {}
+    char *data() { return bytes.data(); }
+    unsigned char *udata() { return reinterpret_cast<unsigned char *>(bytes.data()); }
+    bool intact() const { return bytes.substr(size) == std::string(16, '\xa5'); }
 };
 
-// Runs body in a child process and returns its exit status, or 1000 + the
-// signal number when it was killed.  The child never returns to the tests.
-int run_in_child(const std::function<int()> &body);
-
-// The settings first passed to tcsetattr for fd since the last forget, as
-// asked for: a pseudo-terminal drops some of them (parity) when it stores
-// them, and later read-modify-write calls then carry its version.
-void forget_requested_settings();
-bool first_requested_settings(int fd, struct termios *out);
-
-// Identity of an unprivileged user, for tests of files we may not write.
-constexpr uid_t nobody_id = 65534;
+// A framed packet: 0x02, status, type, length, data, checksum, 0x03.
+inline std::string packet(int type, const std::string &data, int status = 0)
+{
+    std::string p = {'\x02', char(status), char(type), char(data.size())};
+    unsigned sum = 0;
+    for (unsigned char c : p.substr(1) + data)
+        sum += c;
+    return p + data + char(sum) + '\x03';
+}
 
 }  // namespace unit
 

@@ -1,0 +1,65 @@
+// What the fuzz targets share: a check that stops the run with a message
+// (libFuzzer, and the corpus replay in the test suite, keep the input that
+// broke it), packets on a line, and a quiet folder of their own.
+#ifndef VENDLINK_FUZZ_H
+#define VENDLINK_FUZZ_H
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "vendlink/io.h"
+
+#define FUZZ_CHECK(cond) ((cond) ? (void)0 : (fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond), abort()))
+
+namespace fuzz {
+
+inline std::string framed(int type, const std::string &data, char status = 0)
+{
+    unsigned sum = static_cast<unsigned char>(status) + static_cast<unsigned char>(type) + data.size();
+    for (unsigned char c : data)
+        sum += c;
+    return std::string{'\x02', status, char(type), char(data.size())} + data + char(sum) + '\x03';
+}
+
+// Whether the packet stands in `bytes` whole under some status byte; or
+// but for its end byte, which get_message does not look at.
+inline bool stands_in(const std::string &bytes, int type, const std::string &data, bool with_end)
+{
+    const std::string body = std::string{char(type), char(data.size())} + data;
+    for (size_t at = bytes.find(body, 2); at != std::string::npos; at = bytes.find(body, at + 1)) {
+        const std::string p = framed(type, data, bytes[at - 1]);
+        if (bytes.compare(at - 2, p.size() - !with_end, p, 0, p.size() - !with_end) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The library's end of a line whose far end has sent `bytes`; no read waits.
+inline int line_with(const std::string &bytes, int *far)
+{
+    int sv[2];
+    FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM, 0, sv) == 0 && write(sv[1], bytes.data(), bytes.size()) == ssize_t(bytes.size()));
+    set_timeout(sv[0], 0);
+    *far = sv[1];
+    return sv[0];
+}
+
+// Messages go nowhere; files to a folder of the target's own, removed at the
+// end (no chdir: libFuzzer's corpus paths may be relative).
+inline std::string quiet_file(const char *name)
+{
+    static char folder[] = "/tmp/vendfuzz-XXXXXX";
+    if (folder[19] == 'X' && mkdtemp(folder) != nullptr) {
+        set_stderr(fopen("/dev/null", "w"));
+        atexit([] { FUZZ_CHECK(system((std::string("rm -rf ") + folder).c_str()) == 0); });
+    }
+    return std::string(folder) + "/" + name;
+}
+
+}  // namespace fuzz
+
+#endif

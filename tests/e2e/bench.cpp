@@ -1,0 +1,238 @@
+#include "bench.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace {
+
+double now() { return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(); }
+std::string read_file(const std::string &path) { return (std::ostringstream() << std::ifstream(path).rdbuf()).str(); }
+
+void write_file(const std::string &path, const std::string &text, mode_t mode = 0644)
+{
+    std::ofstream(path, std::ios::binary) << text;
+    chmod(path.c_str(), mode);
+}
+
+pid_t spawn(std::vector<std::string> argv, const std::function<void()> &in_child)
+{
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    in_child();
+    std::vector<char *> v;
+    for (std::string &a : argv)
+        v.push_back(a.data());
+    v.push_back(nullptr);
+    alarm(200);  // whatever goes wrong, no program outlives its test
+    execv(v[0], v.data());
+    _exit(127);
+}
+
+// The host's bytes in the transcript, in bursts that pauses of more than
+// 0.3 s separate, timed from `start`.
+std::vector<Burst> bursts(const std::string &log, double start)
+{
+    std::istringstream in(read_file(log));
+    std::vector<Burst> found;
+    double t0 = 0, t, last = -1;
+    char tag[16];
+    int at = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (sscanf(line.c_str(), "# start %lf", &t0) == 1 ||
+            sscanf(line.c_str(), "%lf %15s %n", &t, tag, &at) != 2 || strcmp(tag, "host->") != 0)
+            continue;
+        if (found.empty() || t - last > 0.3)
+            found.push_back({t0 + t - start, ""});
+        last = t;
+        unsigned byte;
+        int n;
+        for (const char *p = line.c_str() + at; sscanf(p, "%2x%n", &byte, &n) == 1; p += n)
+            found.back().bytes += static_cast<char>(byte);
+    }
+    return found;
+}
+
+std::string describe(const termios &t)
+{
+    char s[160];  // speed, the c_cflag bits that matter, the modes, the control characters
+    snprintf(s, sizeof s, "speed %o/%o, cflag %o, iflag %o oflag %o lflag %o, cc %d %d %d %d %d %d %d, min %d time %d",
+             cfgetispeed(&t), cfgetospeed(&t), t.c_cflag & (CSIZE | CSTOPB | PARENB | PARODD | HUPCL | CRTSCTS | CLOCAL | CREAD),
+             t.c_iflag, t.c_oflag, t.c_lflag, t.c_cc[VINTR], t.c_cc[VQUIT], t.c_cc[VERASE], t.c_cc[VKILL],
+             t.c_cc[VEOF], t.c_cc[VEOL], t.c_cc[VSWTC], t.c_cc[VMIN], t.c_cc[VTIME]);
+    return s;
+}
+
+// "[...]" in the expected text stands for any text.
+void expect_text(const std::string &expected, const std::string &got, const char *what)
+{
+    size_t at = expected.find("[...]");
+    std::string tail = at == std::string::npos ? "" : expected.substr(at + 5);
+    if (at == std::string::npos || got.size() < at + tail.size() || got.compare(0, at, expected, 0, at) != 0 ||
+        got.compare(got.size() - tail.size(), tail.size(), tail) != 0) {
+        EXPECT_EQ(got, expected) << what;
+    }
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+    double start = now(), wall = 0, cpu = 0;
+};
+
+// The program on the row's terminal or files.  On a terminal, its output is
+// read until it lets the terminal go (EIO), and at the pager's prompt a key
+// is pressed, or Ctrl-C.
+Outcome execute(const Row &row, const Run &run, const std::string &top, const std::string &program)
+{
+    int master = row.tty ? posix_openpt(O_RDWR | O_NOCTTY) : -1;
+    std::string terminal = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "/dev/null";
+    std::vector<std::string> argv = {program};
+    for (const std::string &a : row.args)
+        argv.push_back(run.expand(a));
+    Outcome o;
+    pid_t pid = spawn(argv, [&] {
+        int in = open(terminal.c_str(), O_RDWR | O_NOCTTY), out = open((top + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
+        int err = row.tty ? in : open((top + "/err").c_str(), O_WRONLY | O_CREAT, 0644);
+        termios t;
+        if (tcgetattr(in, &t) == 0)
+            t.c_oflag &= ~tcflag_t(OPOST), tcsetattr(in, TCSANOW, &t);  // the text as written
+        if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(run.dir.c_str()) != 0)
+            _exit(126);
+        setenv("LD_PRELOAD", row.nobody ? (top + "/shim.so").c_str() : SHIM, 1);
+        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        setenv("VENDTEST_DTR_LOG", (top + "/dtr").c_str(), 1);
+        if ((row.env != nullptr && putenv(const_cast<char *>(row.env)) != 0) ||
+            (row.nobody && (setgid(65534) != 0 || setuid(65534) != 0)))
+            _exit(125);
+    });
+    char buf[4096];
+    bool answered = false;
+    for (ssize_t n = 0; row.tty && n >= 0; n = read(master, buf, sizeof buf)) {
+        o.err.append(buf, static_cast<size_t>(n));
+        if (!answered && o.err.find("<Press any key to continue>") != std::string::npos) {
+            answered = true;
+            usleep(100000);  // into its key read
+            if (row.sigint_ms >= 0 ? kill(pid, SIGINT) != 0 : write(master, "x", 1) != 1)
+                break;
+        }
+    }
+    if (!row.tty && row.sigint_ms >= 0)
+        usleep(static_cast<useconds_t>(row.sigint_ms) * 1000), kill(pid, SIGINT);
+    int st = 0;
+    rusage ru;
+    wait4(pid, &st, 0, &ru);
+    o.wall = now() - o.start;
+    o.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+    o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    o.out = read_file(top + "/out");
+    o.err = row.tty ? o.err : read_file(top + "/err");
+    termios t;
+    EXPECT_TRUE(!row.tty || (tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON) && (t.c_lflag & ECHO)))
+        << "the terminal was left in one-character mode";
+    close(master);
+    return o;
+}
+
+}  // namespace
+
+std::string line_of(int baud, unsigned cflag)
+{
+    termios t = {};
+    t.c_iflag = IGNBRK;
+    t.c_cflag = cflag;
+    t.c_cc[VTIME] = 10;
+    cfsetspeed(&t, static_cast<speed_t>(baud));
+    return describe(t);
+}
+
+std::string Run::expand(const std::string &text) const
+{
+    std::string s = text;
+    for (auto [from, to] : {std::pair{"$M", dir + "/modem"}, std::pair{"$D", dir}})
+        for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+            s.replace(at, 2, to);
+    return s;
+}
+
+void run_row(const char *program, bool version_lines, const Row &row)
+{
+    char name[] = "/tmp/vendtest-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    const std::string top = name;
+    Run run;
+    run.dir = top + "/w";
+    ASSERT_EQ(mkdir(run.dir.c_str(), 0777) + chmod(run.dir.c_str(), 0777) + chmod(name, 0777), 0);  // another user too
+    pid_t sim = -1;
+    if (!row.nosim) {  // vendsim on a fresh terminal behind the link $D/modem; it prints the terminal's path
+        std::vector<std::string> argv = {VENDSIM, "--link", run.dir + "/modem", "--transcript", top + "/transcript"};
+        argv.insert(argv.end(), row.sim.begin(), row.sim.end());
+        int p[2];
+        ASSERT_EQ(pipe(p), 0);
+        sim = spawn(argv, [&] { dup2(p[1], 1); });
+        close(p[1]);
+        FILE *f = fdopen(p[0], "r");
+        char path[256] = "";
+        ASSERT_NE(fgets(path, sizeof path, f), nullptr) << "vendsim did not start";
+        fclose(f);
+        run.slave.assign(path, strcspn(path, "\n"));
+        run.line_fd = open(run.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        chmod(run.slave.c_str(), 0666);
+    }
+    for (const File &f : row.given)
+        write_file(run.dir + "/" + f.name, run.expand(f.text));
+    if (row.setup != nullptr)
+        row.setup(run);
+    std::string ran = row.nobody ? top + "/program" : program;  // the build tree may be out of that user's reach
+    if (row.nobody)
+        write_file(ran, read_file(program), 0755), write_file(top + "/shim.so", read_file(SHIM), 0755);
+
+    Outcome o = execute(row, run, top, ran);
+    EXPECT_EQ(o.status, row.status);
+    expect_text(run.expand(row.out), o.out, "standard output");
+    std::string version = "Orvanta-RC REMOTE CONTROL, v2.35 SPARC  (20 DEC 1999)\n"
+                          "Copyright (c) 1996-1999 Orvanta.  All rights reserved.\n" + ran + ", 2.9\n";
+    expect_text((version_lines ? version : "") + run.expand(row.err), o.err, "standard error");
+    EXPECT_NEAR(o.wall, row.wall, row.slack);
+    EXPECT_LT(o.cpu, 0.1) << "a wait that spins";
+    termios t = {};
+    tcgetattr(run.line_fd, &t);
+    EXPECT_TRUE(row.line.empty() || describe(t) == row.line) << describe(t) << "\nexpected " << row.line;
+    EXPECT_TRUE(row.dtr == "-" || read_file(top + "/dtr") == row.dtr) << "DTR " << read_file(top + "/dtr");
+    for (const File &f : row.left)
+        EXPECT_EQ(read_file(run.dir + "/" + f.name), run.expand(f.text)) << f.name;
+    if (row.check != nullptr)
+        row.check(run);
+    close(run.line_fd);  // the simulator sees the line closed and ends
+    for (int i = 0; i < 250 && sim > 0 && waitpid(sim, nullptr, WNOHANG) == 0; ++i)
+        usleep(20000);
+    if (sim > 0 && kill(sim, SIGTERM) == 0)
+        waitpid(sim, nullptr, 0);
+
+    std::vector<Burst> got = bursts(top + "/transcript", o.start);
+    std::string all, expected;
+    for (const Burst &b : got)
+        all += b.bytes;
+    for (const Burst &b : row.sent)
+        expected += b.bytes;
+    expect_text(expected, all, "what the modem got");
+    for (const Burst &b : row.sent) {
+        bool found = b.t < 0;
+        for (const Burst &g : got)
+            found = found || (g.bytes == b.bytes && std::abs(g.t - b.t) < 0.3);
+        EXPECT_TRUE(found) << "no burst of " << b.bytes.size() << " bytes at " << b.t << " s";
+    }
+    EXPECT_EQ(system(("rm -rf " + top).c_str()), 0);
+}

@@ -1,0 +1,57 @@
+// The end-to-end bench.  Each row is one run of a real program (vendhook, the
+// example connect program) in a fresh folder, mostly against vendsim on a
+// pseudo-terminal, and states what a user could see of it: status, output,
+// the bytes the modem got and when, the files left, DTR, the line settings,
+// the time taken.  Every run must also cost under 0.1 s of CPU.
+#ifndef VENDTEST_BENCH_H
+#define VENDTEST_BENCH_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+struct Burst {
+    double t;  // seconds after the program started; below 0: whenever
+    std::string bytes;
+};
+struct File {
+    std::string name, text;  // name inside the run's folder
+};
+
+// In every text of a row "$M" stands for the modem (a link in the run's
+// folder), "$D" for the folder; "[...]" in an expected text for any text.
+struct Run {
+    std::string dir, slave;  // the folder; the simulator's terminal
+    int line_fd = -1;        // that terminal, held open by the bench
+    std::string expand(const std::string &text) const;
+};
+
+struct Row {
+    std::string name;
+    std::vector<std::string> args;
+    std::vector<std::string> sim = {};     // vendsim's options
+    bool nosim = false;                    // no simulator at all
+    std::vector<File> given = {};          // files made before the run
+    void (*setup)(const Run &) = nullptr;  // anything else before it
+    const char *env = nullptr;             // "NAME=value" for the program
+    bool nobody = false;                   // run as user 65534 (modes bind it)
+    bool tty = false;                      // input and error a terminal; a key at the pager's prompt
+    int sigint_ms = -1;                    // Ctrl-C after this long (tty: at the prompt)
+    int status = 0;                        // as the shell sees it
+    std::string out = "", err = "";        // exactly; err after vendhook's version lines
+    std::vector<Burst> sent = {};          // what the modem got, in bursts a pause apart
+    std::vector<File> left = {};           // files afterwards, exactly
+    std::string dtr = "-";                 // DTR set, in order: "1" raised, "0" lowered; "-": not looked at
+    std::string line = "";                 // the line's settings afterwards (line_of); "": not looked at
+    double wall = 0, slack = 0.5;          // seconds taken, give or take slack
+    void (*check)(const Run &) = nullptr;  // anything else afterwards
+};
+inline void PrintTo(const Row &row, std::ostream *os) { *os << row.name; }
+
+void run_row(const char *program, bool version_lines, const Row &row);
+// The settings of a raw line at `baud` with these c_cflag bits, and a read
+// timeout of a second, as the bench describes a line.
+std::string line_of(int baud, unsigned cflag);
+
+#endif

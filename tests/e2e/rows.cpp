@@ -1,0 +1,287 @@
+// The scenarios: vendhook hanging up the simulated modem and every way a
+// run can go otherwise (options, the device and its name file, the modem
+// configuration file, Ctrl-C, the pager); the link library as a connect
+// program uses it (examples/vendconnect.c: the lock, dialing, the link test,
+// the queries, the hang-up); vendsim's own command line.
+// docs/fault-matrix.md names the rows of the faults.
+#include <sys/sem.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "bench.h"
+#include "vendlink/semlock.h"
+
+namespace {
+
+const std::string created = "Could not find \"serial_port\", creating...\n", stored = "Storing new device file name ($M).\n";
+const std::string flow = "RTSXOFF is Disabled\nCTSXON is Disabled\nRTSXOFF is now ENABLED.\n";
+const std::string port = "Port initialized (9600 baud, 8 data bits, Odd, 1 stop bit)\n", opened = created + stored + flow + port;
+const std::string defaults_used = "Using defaults for all modem strings.\n", hangup = "\nDisconnecting modem...\n";
+const std::string done = defaults_used + hangup + "Done.\n", interrupted = "Terminated from Ctrl-C\n";
+// Half a second draining the line, two of guard time, the escape, two more.
+const std::vector<Burst> hung_up = {{2.5, "+++"}, {4.5, "ATH\r"}};
+const std::string defaults_file = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
+// The pty keeps no parity bit of its own: PARODD alone shows odd parity.
+const std::string raw_line = line_of(9600, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD);
+
+const std::string usage =  // a source line for each option
+    "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem connection.\n"
+    "  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n\t\t\tdialing_string from 'modem.dat'.\n"
+    "\t\t\tOptionally, may provide new dialing_string after\n\t\t\t'-m' modifier.\n"
+    "  -Bbaud\t\tHost<->DCE 'baud' value (default: 9600).\n"
+    "  -Pparity\t\tHost<->DCE 'parity' value.\n\t\t\to->odd, e->even, n->none (default: odd)\n"
+    "  -Ddev   \t\tSerial port device file.\n\t\t\tdefaults: HP-UX: '/dev/ser_port1'\n\t\t\tSOLARIS: '/dev/ttya'\n\t\t\tDOS: '1' (COM 1)\n"
+    "  -Cconfigfile\t\tModem config file.  \n\t\t\tWhen specified with the \"-d\" switch, only\n"
+    "\t\t\tthe path and base name should be provided.\n\t\t\tThe \"device\" name will be appended to the\n\t\t\tend of \"config\" name.\n"
+    "  --rtscts             Disable RTS/CTS requirements at the host computer.\n"
+    "  --dropdtr            Drop DTR upon program termination.\n\n"
+    "  Example:    wexal  -dmodem.dat -c/dev/ttya\n   or         wexal  -dmodem.dat.ttya\n\n";
+
+// The usage text as a terminal pages it: 23 lines with the version lines,
+// the prompt, then what the key or Ctrl-C brings.
+std::string paged(bool key)
+{
+    size_t at = 0;
+    for (int line = 3; line < 23; ++line)
+        at = usage.find('\n', at) + 1;
+    return usage.substr(0, at) + "<Press any key to continue>" +
+           (key ? "\r" + std::string(27, ' ') + "\r" + usage.substr(at) : interrupted);
+}
+
+// A value glued to its keyword that fills a whole 79-character piece, and
+// the line the run writes back for it, a character longer.
+const std::string glued = std::string(70, '0') + "ATH";
+const std::string glued_file = "DIAL \nHANGUP " + glued + "\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
+
+mode_t mode_of(const std::string &path) { struct stat st {}; return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0; }
+
+void in_read_only_folder(const Run &r)
+{
+    mkdir((r.dir + "/ro").c_str(), 0755);
+    if (FILE *f = fopen((r.dir + "/ro/cfg.modem").c_str(), "w"))
+        fputs("HANGUP ATH0\n", f), fchmod(fileno(f), 0666), fclose(f);
+    chmod((r.dir + "/ro").c_str(), 0555);
+}
+
+std::vector<Row> hangup_rows()
+{
+    const std::string long_path = "/" + std::string(99, 'd'), cut_path = long_path.substr(0, 80);
+    const std::string unreadable = "Could not find \"serial_port\", creating...\nCan not create \"serial_port\"\nDone (-1).\n";
+    return {
+        {.name = "HangsUpACall", .args = {"-D$M"}, .sim = {"--connected"}, .err = opened + done, .sent = hung_up,
+         .left = {{"serial_port", "$M"}}, .dtr = "1", .line = raw_line, .wall = 4.5},
+        {.name = "LineSettingsFromTheOptions", .args = {"-d$M", "--RtsCts", "-B19200", "-Peven"},
+         .setup = [](const Run &r) { termios t; tcgetattr(r.line_fd, &t), t.c_cflag |= CRTSCTS, tcsetattr(r.line_fd, TCSANOW, &t); },
+         .err = created + stored + "RTSXOFF is Enabled\nCTSXON is Enabled\nRTSXOFF is now DISABLED.\n"
+                "Port initialized (19200 baud, 8 data bits, Even, 1 stop bit)\n" + done,
+         .sent = hung_up, .line = line_of(19200, CS8 | CLOCAL | CREAD), .wall = 4.5},
+        {.name = "LaterOptionsWinAndOtherWordsAreIgnored", .args = {"-B2400", "-Bfast", "-B", "-B4800x", "-D/nowhere",
+             "-D$M", "-PE", "-PNONE", "-Pz", "--rtscts", "-+RTSCTS", "-+dropdtr", "--verbose", "--", "-+"},
+         .err = created + stored + flow + "Port initialized (4800 baud, 8 data bits, Odd, 1 stop bit)\n" + done,
+         .sent = hung_up, .dtr = "1", .line = line_of(4800, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD), .wall = 4.5},
+        {.name = "UnsupportedBaudFallsBackTo9600", .args = {"-D$M", "-B110", "-Pn"},
+         .err = created + stored + "Warning: 110 baud not supported on this platform.\n         Will default to 9600 baud.\n" +
+                flow + "Port initialized (9600 baud, 8 data bits, None, 1 stop bit)\n" + done,
+         .sent = hung_up, .line = raw_line, .wall = 4.5},
+        {.name = "DropdtrLowersDtrAtTheEnd", .args = {"-D$M", "--dropdtr"}, .err = opened + done, .sent = hung_up,
+         .dtr = "10", .wall = 4.5},
+
+        // The modem: a silent one costs the reply wait, which ends once a
+        // line read has had more than five idle seconds.
+        {.name = "SilentModem", .args = {"-D$M"}, .sim = {"--reply", "silent"}, .err = opened + done, .sent = hung_up,
+         .wall = 10.5, .slack = 1.1},
+        {.name = "ModemVanishingInTheEscape", .args = {"-D$M"}, .sim = {"--vanish-after-bytes", "1"}, .err = opened + done,
+         .sent = {{2.5, "+"}}, .left = {{"serial_port", "$M"}}, .wall = 10.5, .slack = 1.1},
+        {.name = "ModemVanishingAtTheCommand", .args = {"-D$M"}, .sim = {"--reply", "vanish"}, .err = opened + done,
+         .sent = hung_up, .wall = 10.5, .slack = 1.1},
+
+        // The device.
+        {.name = "DeviceThatIsNotATerminal", .args = {"-D/dev/null"}, .nosim = true,
+         .err = created + "Storing new device file name (/dev/null).\n"
+                "Could not read H/W Flow Control Settings: Inappropriate ioctl for device\n" + port + done,
+         .dtr = "", .wall = 10.5, .slack = 1.1},
+        {.name = "DeviceThatIsAFolder", .args = {"-D$D/port"}, .nosim = true,
+         .setup = [](const Run &r) { mkdir((r.dir + "/port").c_str(), 0755); }, .status = 255,
+         .out = "Unable to open device file \"$D/port\"\n\n", .err = created + "Storing new device file name ($D/port).\nDone (-1).\n",
+         .left = {{"serial_port", "$D/port"}}, .dtr = ""},
+        {.name = "DevicePathCutTo80Characters", .args = {"-D" + long_path}, .nosim = true, .status = 255,
+         .out = "Unable to open device file \"" + cut_path + "\"\n\n",
+         .err = created + "Storing new device file name (" + cut_path + ").\nDone (-1).\n", .left = {{"serial_port", cut_path}}},
+
+        // The device-name file; runs it must refuse run as another user.
+        {.name = "DeviceFromTheNameFileAndConfigWithoutDevice", .args = {"-Cmodem.dat"}, .given = {{"serial_port", "$M\r\n/dev/x\n"}},
+         .err = flow + port + "File not found.  Creating...modem.dat.\n" + hangup + "Done.\n", .sent = hung_up,
+         .left = {{"serial_port", "$M\r\n/dev/x\n"}, {"modem.dat", defaults_file}}, .wall = 4.5},
+        {.name = "NoNameFileAndNoDevice", .args = {}, .nosim = true, .status = 255,
+         .out = "Unable to open device file \"/dev/ttya\"\n\n", .err = created + "Done (-1).\n", .left = {{"serial_port", "/dev/ttya"}}},
+        {.name = "EmptyNameFile", .args = {}, .nosim = true, .given = {{"serial_port", ""}}, .status = 255,
+         .err = "Can not read file.\nDone (-1).\n"},
+        {.name = "NameFileLongerThanALine", .args = {}, .nosim = true, .given = {{"serial_port", std::string(300, 'x')}},
+         .status = 255, .out = "Unable to open device file \"" + std::string(79, 'x') + "\"\n\n", .err = "Done (-1).\n"},
+        {.name = "NameFileUnreadableWithDevice", .args = {"-D$M"}, .given = {{"serial_port", "/dev/old"}},
+         .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0); }, .nobody = true, .status = 255,
+         .err = unreadable, .left = {{"serial_port", "/dev/old"}},
+         .check = [](const Run &r) { EXPECT_EQ(mode_of(r.dir + "/serial_port") & 0777, 0u); }},
+        {.name = "NameFileReadOnlyWithDevice", .args = {"-D$M"}, .given = {{"serial_port", "/dev/old"}},
+         .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0444); }, .nobody = true,
+         .err = stored + "Can not store the device name in \"serial_port\" (Permission denied); using $M for this run.\n" +
+                flow + port + done,
+         .sent = hung_up, .left = {{"serial_port", "/dev/old"}}, .wall = 4.5},
+        {.name = "NameFileThatIsAFolderWithDevice", .args = {"-D$M"},
+         .setup = [](const Run &r) { mkdir((r.dir + "/serial_port").c_str(), 0755); },
+         .err = stored + "Can not store the device name in \"serial_port\" (Is a directory); using $M for this run.\n" +
+                flow + port + done,
+         .sent = hung_up, .wall = 4.5},
+
+        // The modem configuration file.
+        {.name = "ConfigFileCreated", .args = {"-D$M", "-Cmodem.dat"},
+         .err = opened + "File not found.  Creating...modem.dat.modem.\n" + hangup + "Done.\n", .sent = hung_up,
+         .left = {{"modem.dat.modem", defaults_file}}, .wall = 4.5},
+        {.name = "ConfigFileValuesUsedAndCompleted", .args = {"-D$M", "-Ccfg"},
+         .given = {{"cfg.modem", "HANGUP ~ATH0\r\nACK ATHX\n\tskipped\n\nSETUPAT&F extra\nDIAL\n"}},
+         .err = opened + hangup + "Done.\n", .sent = {{1.5, "ATH0\r"}},
+         .left = {{"cfg.modem", "DIAL \nHANGUP ~ATH0\nSETUP AT&F\nCONNECT CONNECT\nACK ATHX\n"}}, .wall = 1.5},
+        {.name = "ConfigFileWithAnUnknownLine", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP ATH\n# a comment\n"}},
+         .status = 249, .err = opened + "Unrecognized identifier:\n# a comment\n\nDone (-7).\n",
+         .left = {{"cfg.modem", "HANGUP ATH\n# a comment\n"}}, .wall = 0.5},
+        {.name = "ConfigFileReadOnly", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "ACK OK\n"}},
+         .setup = [](const Run &r) { chmod((r.dir + "/cfg.modem").c_str(), 0444); }, .nobody = true, .status = 248,
+         .err = opened + "Could not open cfg.modem for writing.\nDone (-8).\n", .left = {{"cfg.modem", "ACK OK\n"}}, .wall = 0.5},
+        {.name = "ConfigFileNameTooLong", .args = {"-D$M", "-C" + std::string(194, 'c')}, .status = 248,
+         .err = opened + "Modem config file name would be longer than 199 characters.\nDone (-8).\n", .wall = 0.5},
+        {.name = "ConfigFileInAReadOnlyFolder", .args = {"-D$M", "-Cro/cfg"}, .setup = in_read_only_folder, .nobody = true,
+         .err = opened + hangup + "Done.\n", .sent = {{0.5, "ATH0\r"}},
+         .left = {{"ro/cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}}, .wall = 0.5},
+        {.name = "ConfigValueGluedToItsKeywordOnAFullLine", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP" + glued + "\n"}},
+         .err = opened + hangup + "Done.\n", .sent = {{0.5, glued + "\r"}}, .left = {{"cfg.modem", glued_file}}, .wall = 0.5},
+        {.name = "ConfigLineWrittenBackForAGluedValueIsTooLong", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", glued_file}},
+         .status = 249, .err = opened + "Unrecognized identifier:\nH\n\nDone (-7).\n", .left = {{"cfg.modem", glued_file}}, .wall = 0.5},
+
+        // Ctrl-C.  Before the port opens: "serial_port" is a FIFO without a
+        // writer, so the run waits in open(2), outside every wait of ours.
+        {.name = "CtrlCBeforeThePortOpens", .args = {"-D$M"},
+         .setup = [](const Run &r) { mkfifo((r.dir + "/serial_port").c_str(), 0644); }, .sigint_ms = 1000, .status = 232,
+         .err = interrupted, .dtr = "", .wall = 1.0,
+         .check = [](const Run &r) { EXPECT_TRUE(S_ISFIFO(mode_of(r.dir + "/serial_port"))); }},
+        {.name = "CtrlCInThePausesWithDropdtr", .args = {"-D$M", "--dropdtr"}, .sigint_ms = 1500, .status = 232,
+         .err = opened + defaults_used + hangup + interrupted, .dtr = "10", .wall = 1.5},
+        {.name = "CtrlCInThePausesLeavesDtrUp", .args = {"-D$M"}, .sigint_ms = 3000, .status = 232,
+         .err = opened + defaults_used + hangup + interrupted, .sent = {{2.5, "+++"}}, .dtr = "1", .wall = 3.0},
+        {.name = "CtrlCWaitingForTheReply", .args = {"-D$M", "--dropdtr"}, .sim = {"--reply", "silent"}, .sigint_ms = 6000,
+         .status = 232, .err = opened + defaults_used + hangup + interrupted, .sent = hung_up, .dtr = "10", .wall = 6.0},
+        {.name = "CtrlCAtThePagersPrompt", .args = {"-x"}, .nosim = true, .tty = true, .sigint_ms = 0, .status = 232,
+         .err = paged(false), .wall = 0.1},
+
+        // Bad command lines: the usage and help text, status -14.
+        {.name = "UsageOnATerminalPauses", .args = {"-x"}, .nosim = true, .tty = true, .status = 242, .err = paged(true), .wall = 0.1},
+        {.name = "LoneDash", .args = {"-"}, .nosim = true, .status = 242, .err = usage},
+        {.name = "EmptyArgument", .args = {""}, .nosim = true, .status = 242, .err = usage},
+        {.name = "DialOptionOfTheConnectProgram", .args = {"-M"}, .nosim = true, .status = 242, .err = usage},
+        {.name = "ValueAsASeparateArgument", .args = {"-D", "/dev/ttyb"}, .nosim = true, .status = 242, .err = usage},
+    };
+}
+
+// The connect program.
+
+
+const std::vector<std::string> dial = {"-D$M", "-MATDT5551234"};
+const std::string dialed = opened + defaults_used, dialing = "Initializing modem...\nDialing...\n\nATDT5551234\n";
+const std::string connected = dialed + dialing + "\n\nCONNECT 9600\nTesting communications link...wait.\n";
+const std::string linked = connected + "Testing receiver configuration\n";
+const std::string zeros_enq = std::string(260, '\0') + "\x05", config_request("\x02\x00\x4a\x00\x4a\x03", 6);
+const std::string mode_request("\x02\x00\x82\x05\x00\x08\x00\x00\x02\x91\x03", 11);
+const std::string ident_request("\x02\x00\x06\x00\x06\x03", 6);
+const std::string ident = "Receiver type 4: \"RCV-3000\" \"SN004711\", versions 2.35 1.20 0.45, counts 12 12\n";
+
+// Half a second draining the line, a second's pause, the set-up command and
+// at its "OK" the dial command; the call two seconds later, then the talk.
+std::vector<Burst> sent(const std::string &talk, double hangup_at = 5.5)
+{
+    std::vector<Burst> b = {{1.5, "AT\rATDT5551234\r"}, {3.5, talk}, {hangup_at, "+++"}, {hangup_at + 2, "ATH\r"}};
+    return talk.empty() ? std::vector<Burst>{b[0], b[2], b[3]} : b;
+}
+
+// The lock is keyed on the line's device file (whatever name the program
+// used) with the project number 100, open to every user, so that the other
+// programs of the family keep off the line too.  It is free again, even
+// after a Ctrl-C, and then cannot be released once more.
+void lock_released(const Run &r)
+{
+    int id = semget(ftok(r.slave.c_str(), 100), 1, 0);
+    ASSERT_NE(id, -1) << "no lock under the line's key";
+    semid_ds ds;
+    EXPECT_EQ(semctl(id, 0, IPC_STAT, &ds), 0);
+    EXPECT_EQ(ds.sem_perm.mode & 0777, 0666u);
+    EXPECT_EQ(semctl(id, 0, GETVAL), 0);
+    EXPECT_EQ(unlock_device(r.slave.c_str()), RC_FAIL);
+    semctl(id, 0, IPC_RMID);
+}
+
+std::vector<Row> connect_rows()
+{
+    std::string nine_more;
+    for (int attempt = 2; attempt <= 10; ++attempt)
+        nine_more += std::string(260, '\0') + config_request;
+    return {
+        {.name = "WholeSession", .args = {"-D$M", "-MATDT5551234", "-Ccfg"}, .out = ident,
+         .err = opened + "File not found.  Creating...cfg.modem.\n" + linked.substr(dialed.size()) + hangup + "Done.\n",
+         .sent = sent(zeros_enq + config_request + mode_request + ident_request),
+         .left = {{"cfg.modem", "DIAL ATDT5551234\nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}}, .wall = 7.5},
+        {.name = "NoisyLineStrayPacketsAndABadChecksum", .args = dial,
+         .sim = {"--noise", "8", "--slip-93", "1", "--bad-checksum", "1"}, .out = ident, .err = linked + hangup + "Done.\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq + config_request + std::string(260, '\0')},
+                  {4.0, config_request + mode_request + ident_request}, {6.0, "+++"}, {8.0, "ATH\r"}},
+         .wall = 8.0},
+        {.name = "BusyEndsDialingAtOnce", .args = dial, .sim = {"--dial", "busy"}, .status = 251,
+         .err = dialed + dialing + "\n\nBUSY\n" + hangup + "Done (-5).\n", .sent = sent(""), .wall = 7.5},
+        {.name = "SetupNotAcknowledged", .args = dial, .sim = {"--reply", "silent"}, .status = 250,
+         .err = dialed + "Initializing modem...\n" + hangup + "Done (-6).\n",
+         .sent = {{1.5, "AT\r"}, {-1, "+++"}, {-1, "ATH\r"}}, .wall = 17.5, .slack = 2.1},
+        {.name = "NoConnectionIn75Seconds", .args = dial, .sim = {"--dial", "silent"}, .status = 250,
+         .err = dialed + dialing + "[...]\nCould not establish host->modem connection.\n" + hangup + "Done (-6).\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {-1, "+++"}, {-1, "ATH\r"}}, .wall = 84, .slack = 4},
+        {.name = "ReceiverNaksFor30Seconds", .args = dial, .sim = {"--enq", "nak"}, .status = 247,
+         .err = connected + "...and wait\n[...]...and wait\nCould not establish communication with remote receiver.\n" +
+                hangup + "Done (-9).\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq}, {-1, "[...]+++ATH\r"}}, .wall = 38, .slack = 1.1},
+        {.name = "RemoteMonitor", .args = dial, .sim = {"--monitor"}, .status = 221,
+         .err = linked + "Receiver is in REMOTE MONITOR.\n" + hangup + "Done (-35).\n",
+         .sent = sent(zeros_enq + config_request + mode_request), .wall = 7.5},
+        {.name = "ReceiverTypeNot3To5", .args = dial, .sim = {"--config-type", "6"}, .status = 233,
+         .err = linked + hangup + "Done (-23).\n", .sent = sent(zeros_enq + config_request), .wall = 7.5},
+        {.name = "NoConfigurationReplyInTenAttempts", .args = dial, .sim = {"--ignore-requests", "10"}, .status = 233,
+         .err = linked + "Could not retrieve receiver config.\n" + hangup + "Done (-23).\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq + config_request}, {-1, nine_more}, {-1, "+++ATH\r"}},
+         .wall = 72, .slack = 10},
+        {.name = "CtrlCWhileDialing", .args = dial, .sigint_ms = 2500, .status = 232,
+         .err = dialed + dialing + "Terminated from Ctrl-C\n", .sent = {{1.5, "AT\rATDT5551234\r"}}, .wall = 2.5},
+        {.name = "DeviceThatDoesNotExist", .args = {"-D$D/none"}, .nosim = true, .status = 255,
+         .err = "device lock failed.\n", .check = [](const Run &) {}},
+        {.name = "LockHeldElsewhere", .args = dial, .setup = [](const Run &r) { lock_device(r.slave.c_str()); },
+         .status = 255, .err = "semaphore lock failure: Resource temporarily unavailable\n",
+         .check = [](const Run &r) { EXPECT_EQ(unlock_device(r.slave.c_str()), RC_OK); lock_released(r); }},
+    };
+}
+
+}  // namespace
+
+class Hangup : public testing::TestWithParam<Row> {};
+TEST_P(Hangup, Row) { run_row(VENDHOOK, true, GetParam()); }
+INSTANTIATE_TEST_SUITE_P(, Hangup, testing::ValuesIn(hangup_rows()), [](const auto &row) { return row.param.name; });
+
+class Connect : public testing::TestWithParam<Row> {};
+TEST_P(Connect, Row)
+{
+    Row row = GetParam();
+    row.check = row.check != nullptr ? row.check : lock_released;
+    run_row(VENDCONNECT, false, row);
+}
+INSTANTIATE_TEST_SUITE_P(, Connect, testing::ValuesIn(connect_rows()), [](const auto &row) { return row.param.name; });
+
+// vendsim's own command line, where the runs of the programs do not reach.
+class Vendsim : public testing::TestWithParam<Row> {};
+TEST_P(Vendsim, Row) { run_row(VENDSIM, false, GetParam()); }
+INSTANTIATE_TEST_SUITE_P(, Vendsim, testing::Values(Row{.name = "LinkThatWouldReplaceAFile", .args = {"--link", "$D/file"},
+    .nosim = true, .given = {{"file", "mine"}}, .status = 2, .err = "vendsim: $D/file exists and is not a symlink\n",
+    .left = {{"file", "mine"}}}), [](const auto &row) { return row.param.name; });

@@ -1,0 +1,105 @@
+// The files: how the modem configuration file is read and written back,
+// its name, the device-name file's first line, and a rewrite that fails.
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "modem_internal.h"
+#include "support.h"
+#include "textfile.h"
+
+namespace {
+
+const std::string defaults = "HANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
+
+auto open_descriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
+
+}  // namespace
+
+// One load after the other in one process: each starts from empty strings.
+TEST(LoadModemConfig, LinesReadAndTheFileWrittenBack)
+{
+    unit::Folder folder;
+    const std::string none = "(none)", long_dial(140, '9'), created = "File not found.  Creating...m.dat.\n";
+    const std::tuple<const char *, std::string, int, std::string, std::string> rows[] = {  // dial, file, result, file, said
+        {long_dial.c_str(), none, RC_OK, "DIAL " + long_dial.substr(0, 132) + "\n" + defaults, created},
+        {nullptr, "HANGUPATH1 more words\nHANGUP\nACK K\r\n\tany\n\r\n\nDIAL  ATDT2 x\nSETUP AT1\nSETUP AT2\nCONNECT CARRIER\n",
+         RC_OK, "DIAL ATDT2\nHANGUP ATH1\nSETUP AT2\nCONNECT CARRIER\nACK K\n", ""},
+        {"ATDT9", "DIAL ATDT1\n", RC_OK, "DIAL ATDT9\n" + defaults, ""},
+        {"", "DIAL ATDT1\n", RC_OK, "DIAL \n" + defaults, ""},
+        {nullptr, " HANGUP X\n", RC_CONFIG_IDENTIFIER, " HANGUP X\n", "Unrecognized identifier:\n HANGUP X\n\n"},
+        {nullptr, "ACK OK\nhangup x", RC_CONFIG_IDENTIFIER, "ACK OK\nhangup x", "Unrecognized identifier:\nhangup x\n"},
+    };
+    const auto descriptors = open_descriptors();
+    for (const auto &[dial, before, rc, after, said] : rows) {
+        unlink("m.dat");
+        if (before != none)
+            unit::write_file("m.dat", before);
+        EXPECT_EQ(unit::output_of(2, [&] { EXPECT_EQ(load_modem_config(dial, "m.dat"), rc); }), said);
+        EXPECT_EQ(unit::read_file("m.dat"), after) << before;
+    }
+    EXPECT_EQ(open_descriptors(), descriptors);
+    EXPECT_EQ(unit::output_of(2, [] { load_modem_config("ATD1", nullptr); }), "Using defaults for all modem strings.\n");
+    const ModemStrings &s = modem_strings();
+    EXPECT_EQ(std::string(s.dial_string) + s.hangup_string + s.setup_string + s.connect_string + s.ack_string,
+              "ATD1~~+++~~ATHATCONNECTOK");
+}
+
+TEST(FormSafeScriptName, BaseAndTheDevicesLastPartInTheCallersBuffer)
+{
+    const std::string b(150, 'b'), d(48, 'd');
+    const std::tuple<std::string, std::string, std::string, std::string> rows[] = {  // base, device, name, device after
+        {"modem.dat", "/dev/ttya", "modem.dat.ttya", "/dev.ttya"},
+        {"m", "/a/b/c", "m.c", "/a/b.c"},
+        {"m", "ttyS0", "mttyS0", "ttyS0"},
+        {"m", "/ttyS0", "m/ttyS0", "/ttyS0"},  // the first character is never looked at
+        {"m", "", "m", ""},
+        {b, "x/" + d, b + "." + d, "x." + d},  // 199 characters: the most that fits
+        {b, "x/" + d + "d", "", "x/" + d + "d"},
+    };
+    for (auto [base, device, name, device_after] : rows) {
+        unit::Guarded dest(SCRIPT_NAME_SIZE);
+        EXPECT_EQ(form_safe_script_name(dest.data(), base.c_str(), device.data()), name.empty() ? nullptr : dest.data());
+        EXPECT_EQ(std::string(dest.data()), name);
+        EXPECT_EQ(device, device_after);
+        EXPECT_TRUE(dest.intact());
+    }
+    char dest[SCRIPT_NAME_SIZE], device[] = "/dev/ttya";
+    EXPECT_EQ(form_safe_script_name(dest, nullptr, device), nullptr);
+    EXPECT_EQ(form_safe_script_name(dest, b.c_str(), nullptr), b.c_str());
+}
+
+TEST(GetDeviceFile, NameTakenFromTheFirstLineWithinTheCallersBuffer)
+{
+    unit::Folder folder;
+    unit::write_file("serial_port", std::string(300, 'x'));
+    unit::Guarded name(80);
+    name.bytes[0] = '\0';
+    EXPECT_EQ(get_device_file(name.data()), RC_OK);
+    EXPECT_EQ(std::string(name.data()), std::string(79, 'x'));
+    EXPECT_TRUE(name.intact());
+}
+
+// A rewrite that fails half-way (the file size limit stands in for a full
+// disk) keeps the old text whole and leaves nothing beside it.
+TEST(ReplaceFileText, FailedWriteKeepsTheOldText)
+{
+    unit::Folder folder;
+    unit::write_file("f", "old\n");
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = {100, 100};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        errno = 0;
+        std::string text(1000, 'n');
+        _exit(replace_file_text("f", text.data(), text.size(), O_WRONLY) == -1 && errno == EFBIG ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(unit::read_file("f"), "old\n");
+    EXPECT_EQ(system("test \"$(ls -A)\" = f"), 0);
+}

@@ -1,0 +1,74 @@
+// What a whole run does not show precisely: the version texts in a
+// caller's buffer, the pager's line limit, the rules for the replies to the
+// dial command, and a write the line never takes.
+#include <ctime>
+#include <tuple>
+
+#include "support.h"
+#include "vendlink/modem.h"
+
+TEST(PrintVersion, IntoTheCallersBufferOrAsTheThirdLine)
+{
+    const char ident[] = "$Header: tool.c,v 1.2 99/01/01 00:00:00 me Exp $";
+    const std::string banner = "Orvanta-RC REMOTE CONTROL, v2.35 SPARC  (20 DEC 1999)\n"
+                               "Copyright (c) 1996-1999 Orvanta.  All rights reserved.\n";
+    unit::Guarded out(VERSION_TEXT_SIZE);
+    EXPECT_EQ(unit::output_of(2, [&] { EXPECT_EQ(print_version("prog", ident, out.data()), out.data()); }), banner);
+    EXPECT_EQ(std::string(out.data()), "prog, 1.2");
+    const std::string long_name(600, 'p');
+    unit::output_of(2, [&] { print_version(long_name.c_str(), ident, out.data()); });
+    EXPECT_EQ(std::string(out.data()), long_name.substr(0, VERSION_TEXT_SIZE - 1));
+    EXPECT_TRUE(out.intact());
+    EXPECT_EQ(unit::output_of(2, [&] { EXPECT_EQ(print_version("prog", "no header", nullptr), nullptr); }),
+              banner + "prog, unknown\n");
+    unit::Guarded io(9);
+    EXPECT_EQ(std::string(get_io_version(io.data())), "2.38.1.5");
+    EXPECT_TRUE(io.intact());
+}
+
+TEST(FprintUsage, TextIsCutTo1023CharactersAndStillEndsItsLine)
+{
+    const std::string fits(1022, 'a'), too_long(2000, 'b');
+    EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s\n", fits.c_str()); }), fits + "\n");
+    EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s", too_long.c_str()); }),
+              too_long.substr(0, 1022) + "\n");
+}
+
+// The modem's echo of a command (without its pauses) and a full "OK" are
+// passed over; "CONNEC" is enough; a one-letter connect text takes any line;
+// without a dial string only the empty line is taken for its echo.
+TEST(InitModem, RepliesToTheDialCommand)
+{
+    unit::Folder folder;
+    const std::tuple<std::string, const char *, std::string, int> rows[] = {
+        {"", "ATDT1~2", "OK\rATDT12\rOK\rCONNEC\r", RC_OK},
+        {"", "ATDT1~2", "OK\rO\r", RC_MODEM_UNEXPECTED},
+        {"", "ATDT1~2", "OK\r+++ATH\rBUSY\r", RC_MODEM_UNEXPECTED},
+        {"CONNECT X\n", "ATDT1~2", "OK\r\r", RC_OK},
+        {"", "", "OK\r\rCONNECT\r", RC_OK},
+    };
+    for (const auto &[config, dial, replies, rc] : rows) {
+        unit::write_file("m.dat", config);
+        unit::Line line;
+        line.send(replies);
+        unit::output_of(2, [&] { EXPECT_EQ(init_modem(line.port, dial, "m.dat"), rc) << replies; });
+        EXPECT_EQ(line.received(), *dial ? "AT\rATDT12\r" : "AT\r\r");
+    }
+}
+
+// A line that takes nothing (flow control holding it, a modem switched off)
+// must not hold a write for ever.
+TEST(WritePort, ALineThatTakesNothingFailsAfterTenSeconds)
+{
+    unit::Line line;
+    fcntl(line.port, F_SETFL, O_NONBLOCK);
+    char block[4096] = {};
+    while (write(line.port, block, sizeof block) > 0) {
+    }
+    fcntl(line.port, F_SETFL, 0);
+    time_t start = time(nullptr);
+    errno = 0;
+    EXPECT_EQ(write_port(line.port, "x", 1), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_NEAR(time(nullptr) - start, 10, 1);
+}

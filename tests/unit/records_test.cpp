@@ -1,0 +1,65 @@
+// The receiver's answers as the library reads them: the handshake byte, the
+// identification record and the configuration record.
+#include "support.h"
+#include "vendlink/modem.h"
+
+using unit::packet;
+
+TEST(GetAck, OnlyAckIsYesAndOnlyNakIsNo)
+{
+    for (auto [answer, result] : {std::pair{"\x06", RC_OK}, {"\x15", RC_NAK}, {"\x05", RC_NO_ACK}, {"", RC_NO_ACK}}) {
+        unit::Line line;
+        line.send(answer);
+        EXPECT_EQ(get_ack(line.port), result);
+    }
+}
+
+// "%8c%8c%5ld%5ld%5ld%*10c%2ld%2ld": two texts, three numbers in hundredths,
+// ten characters skipped, two counts; a short record is read as far as it goes.
+TEST(GetReceiverType, IdentificationRecordFields)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"RCV-3000SN004711  235  120   45FW-01234562412", "RCV-3000|SN004711|2.35 1.20 0.45|12 12"},
+        {"A       B        -1234    7   +9skipped!!!1212", "A       |B       |-12.34 0.07 0.09|12 0"},
+        {"RCV-3000SN004711123456789012345FW-01234562424", "RCV-3000|SN004711|123.45 678.90 123.45|24 24"},
+        {"RCV-3000SN004711    1    2    3FW-01234560909 and more", "RCV-3000|SN004711|0.01 0.02 0.03|9 0"},
+        {"RCV-3000SN004711    1    2    3FW-01234561224", "RCV-3000|SN004711|0.01 0.02 0.03|24 -12"},
+        {"RCV-3000SN0047", "RCV-3000||0.00 0.00 0.00|0 0"},
+    };
+    for (const auto &[record, fields] : rows) {
+        unit::Line line;
+        line.send(packet(0x07, record));
+        unit::Guarded text1(9), text2(9);
+        double n[3] = {-1, -1, -1};
+        long c[2] = {-1, -1};
+        ASSERT_EQ(get_receiver_type(line.port, text1.data(), text2.data(), &n[0], &n[1], &n[2], &c[0], &c[1]), RC_OK);
+        EXPECT_EQ(line.received(), packet(0x06, ""));
+        char got[128];
+        snprintf(got, sizeof got, "%s|%s|%.2f %.2f %.2f|%ld %ld", text1.data(), text2.data(), n[0], n[1], n[2], c[0], c[1]);
+        EXPECT_EQ(got, fields);
+        EXPECT_TRUE(text1.intact() && text2.intact());
+    }
+}
+
+// Byte 38 must be set and byte 44 is the receiver type, of which 3, 4 and 5
+// pass; the type is kept whatever the outcome, and a record too short to
+// hold a byte reads it as 0.
+TEST(TestReceiverConfiguration, CheckByteAndType)
+{
+    for (int type = 0; type < 256; ++type) {
+        for (size_t length : {45, 44, 38}) {
+            for (char check : {1, 0}) {
+                std::string record(length, '\x07');
+                if (length > 38)
+                    record[38] = check;
+                if (length > 44)
+                    record[44] = static_cast<char>(type);
+                unit::Line line;
+                line.send(packet(0x4b, record));
+                bool passes = length > 44 && check != 0 && type >= 3 && type <= 5;
+                ASSERT_EQ(test_receiver_configuration(line.port), passes ? RC_OK : RC_FAIL) << type << " " << length;
+                EXPECT_EQ(ReceiverType, length > 44 ? type : 0);
+            }
+        }
+    }
+}
