@@ -4,7 +4,6 @@
 #ifndef VENDLINK_FUZZ_H
 #define VENDLINK_FUZZ_H
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -36,16 +35,6 @@ inline bool stands_in(const std::string &bytes, int type, const std::string &dat
             return true;
     }
     return false;
-}
-
-// The library's end of a line whose far end has sent `bytes`; no read waits.
-inline int line_with(const std::string &bytes, int *far)
-{
-    int sv[2];
-    FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM, 0, sv) == 0 && write(sv[1], bytes.data(), bytes.size()) == ssize_t(bytes.size()));
-    set_timeout(sv[0], 0);
-    *far = sv[1];
-    return sv[0];
 }
 
 // Messages go nowhere; files to a folder of the target's own, removed at the

@@ -69,7 +69,7 @@ run_once() {
     local frac=-
     [ "$scenario" = silent ] && frac=$(ath_second_fraction "$work/modem.log")
     read -r wall user sys rss <"$work/time"
-    read -r fwall fcpu frss <"$work/fine"
+    read -r fwall fcpu _ <"$work/fine"
     awk -v s="$scenario" -v r="$run" -v w="$wall" -v u="$user" -v y="$sys" -v m="$rss" \
         -v fw="$fwall" -v fc="$fcpu" -v f="$frac" \
         'BEGIN { printf "%-9s %3d  %7.2f %7.2f %7d   %9.3f %7.1f   %8s\n",

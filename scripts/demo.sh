@@ -1,12 +1,13 @@
 #!/bin/sh
 # Builds vendhook and the simulated modem, hangs up its call in progress, and shows what
-# vendhook printed and what the modem received.
+# vendhook printed and what the modem received.  DEMO_BUILD names another build folder.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-build="$top/build"
+build=${DEMO_BUILD:-$top/build}
 
 cmake -S "$top" -B "$build" >/dev/null
 cmake --build "$build" -j2 --target vendhook vendsim >/dev/null
+build=$(cd "$build" && pwd)  # vendhook runs in a folder of its own
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -15,6 +15,9 @@ int console_diag_fd();
 // (milliseconds; 0 when none was set).
 double io_timeout_scale();
 int io_read_timeout_ms();
+// Throws away what the driver still holds of what was written to the line
+// (flow control holding it); false when it held nothing.
+bool io_discard_held_output(int fd);
 
 // Waits until fd has one of `events`, or ms milliseconds have passed; fd < 0
 // waits for the time alone.  Returns poll's result.  A Ctrl-C that arrives

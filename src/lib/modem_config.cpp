@@ -100,11 +100,16 @@ int write_config(const char *config_file)
                      strings.dial_string, "HANGUP", strings.hangup_string, "SETUP",
                      strings.setup_string, "CONNECT", strings.connect_string, "ACK",
                      strings.ack_string);
-    if (n < 0 || n >= static_cast<int>(sizeof text) ||
-        replace_file_text(config_file, text, static_cast<size_t>(n), O_WRONLY) != 0) {
+    int rc = n >= 0 && n < static_cast<int>(sizeof text)
+                 ? replace_file_text(config_file, text, static_cast<size_t>(n), O_WRONLY)
+                 : TEXTFILE_CANNOT_OPEN;
+    if (rc == TEXTFILE_CANNOT_OPEN) {
         fprintf(get_stderr(), "Could not open %s for writing.\n", config_file);
         return RC_CONFIG_WRITE;
     }
+    // The strings are loaded: a file that could not be saved costs no hang-up.
+    if (rc != 0)
+        fprintf(get_stderr(), "Could not write %s (%s); it is left as it was.\n", config_file, strerror(errno));
     return RC_OK;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "io_internal.h"
 #include "modem_internal.h"
 #include "vendlink/io.h"
 
@@ -93,6 +94,11 @@ int disconnect_modem(int fd, const char *config_file)
     fprintf(get_stderr(), "\nDisconnecting modem...\n");
     send_modem_string(fd, modem_strings().hangup_string);
     wait_for_response(fd, modem_strings().ack_string, hangup_ack_limit);
+    // A modem that is off keeps CTS low, and RTS/CTS then holds the string
+    // in the driver, where closing the port would wait for it half a minute.
+    if (io_discard_held_output(fd))
+        fprintf(get_stderr(), "The modem did not take the hang-up string (flow control is holding it: "
+                              "is the modem on, and the cable wired for RTS/CTS?).\n");
     return RC_OK;
 }
 

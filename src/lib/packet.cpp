@@ -22,7 +22,6 @@ const unsigned ring_size = 8192;
 const unsigned ring_mask = ring_size - 1;
 
 unsigned char ring_buf[ring_size];
-// Full-width indices: 16-bit ones cost a prefix stall on every update.
 unsigned ring_head = 0;  // where the next stored byte goes
 unsigned ring_tail = 0;  // the oldest unread byte
 
@@ -41,51 +40,20 @@ void ring_advance_tail(unsigned n)
     ring_tail = (ring_tail + n) & ring_mask;
 }
 
-// Moves one block.  Short blocks, the usual packet, go as two overlapping
-// copies of a length the compiler knows: a memcpy of a length it only knows
-// to be at most the ring size becomes `rep movs`, which is slow to start.
-// Inlined: a call costs as much as the copy of a short packet.
-[[gnu::always_inline]] inline void move_block(unsigned char *dest, const unsigned char *src, unsigned n)
-{
-    if (n >= 16 && n <= 32) {
-        memcpy(dest, src, 16);
-        memcpy(dest + n - 16, src + n - 16, 16);
-    } else if (n >= 8 && n < 16) {
-        memcpy(dest, src, 8);
-        memcpy(dest + n - 8, src + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-        memcpy(dest, src, 4);
-        memcpy(dest + n - 4, src + n - 4, 4);
-    } else if (n > 32) {
-        // Longer blocks in 32-byte steps, the last one ending at the end of
-        // the block (it may go over bytes already moved, with the same
-        // values): faster than `rep movs` up to a few hundred bytes, and no
-        // worse for a whole ring.
-        unsigned done = 0;
-        for (; done + 32 <= n; done += 32)
-            memcpy(dest + done, src + done, 32);
-        if (done < n)
-            memcpy(dest + n - 32, src + n - 32, 32);
-    } else if (n > 0) {
-        memcpy(dest, src, n);
-    }
-}
-
-// Copies n bytes from ring position `from` on, in at most two blocks.
+// Copies n bytes from ring position `from` on: the piece up to the ring's
+// end, then the rest from its start.
 void copy_from_ring(unsigned from, unsigned char *dest, unsigned n)
 {
     unsigned first = ring_size - from < n ? ring_size - from : n;
-    move_block(dest, ring_buf + from, first);
-    if (first < n)
-        move_block(dest + first, ring_buf, n - first);
+    memcpy(dest, ring_buf + from, first);
+    memcpy(dest + first, ring_buf, n - first);
 }
 
 void copy_into_ring(const unsigned char *src, unsigned n)
 {
     unsigned first = ring_size - ring_head < n ? ring_size - ring_head : n;
-    move_block(ring_buf + ring_head, src, first);
-    if (first < n)
-        move_block(ring_buf, src + first, n - first);
+    memcpy(ring_buf + ring_head, src, first);
+    memcpy(ring_buf, src + first, n - first);
     ring_head = (ring_head + n) & ring_mask;
 }
 
@@ -157,10 +125,7 @@ bool read_packet(int fd, unsigned char *buf, int *count_out)
 
 int check_packet(const unsigned char *packet)
 {
-    // The caller's bytes.  From the ring they come by two overlapping
-    // fixed-size copies, which the static analyzer cannot follow to the end
-    // and so takes for unset; valgrind's memcheck finds them set.
-    int length = packet[3];  // NOLINT(clang-analyzer-core.uninitialized.Assign)
+    int length = packet[3];
     if (length > ring_max_length)
         return 1;
     if (packet[length + 5] != ETX || packet[0] != STX)
@@ -236,7 +201,7 @@ int is_msg_in_buffer(unsigned char *data, int *type, int *length)
             ring_advance_tail(1);
             continue;
         }
-        move_block(data, candidate + 4, candidate[3]);
+        memcpy(data, candidate + 4, candidate[3]);
         *type = candidate[2];
         *length = candidate[3];
         ring_advance_tail(size);

@@ -51,6 +51,13 @@ int store_device_name(const char *name)
     return replace_file_text(FNAME, name, strlen(name), O_RDWR);
 }
 
+// The file opened but could not be written (a full disk, say): it is as it
+// was, and the run goes on.
+void report_not_written()
+{
+    fprintf(stderr, "Could not write %s (%s); it is left as it was.\n", FNAME, strerror(errno));
+}
+
 int read_device_name(char *name)
 {
     FILE *fp = fopen(FNAME, "r");
@@ -158,24 +165,33 @@ extern "C" {
 
 int get_device_file(char *name)
 {
+    bool writable = true;
     FILE *fp = fopen(FNAME, "r");
     if (fp != nullptr) {
         fclose(fp);
     } else {
         fprintf(stderr, "Could not find \"%s\", creating...\n", FNAME);
-        if (replace_file_text(FNAME, default_device, strlen(default_device), O_RDWR) != 0) {
+        int rc = replace_file_text(FNAME, default_device, strlen(default_device), O_RDWR);
+        if (rc == TEXTFILE_CANNOT_OPEN) {
             fprintf(stderr, "Can not create \"%s\"\n", FNAME);
             return RC_FAIL;
+        }
+        if (rc != 0) {
+            report_not_written();
+            writable = false;
         }
     }
 
     if (name[0] != '\0') {
         fprintf(get_stderr(), "Storing new device file name (%s).\n", name);
-        // The caller named the device: the run can go on with it even when
-        // the file cannot record it, and the file is left as it was.
-        if (store_device_name(name) != 0)
+        // The caller named the device: the run goes on with it even when the
+        // file cannot record it, and the file is left as it was.
+        int rc = writable ? store_device_name(name) : 0;
+        if (rc == TEXTFILE_CANNOT_OPEN)
             fprintf(stderr, "Can not store the device name in \"%s\" (%s); using %s for this run.\n",
                     FNAME, strerror(errno), name);
+        else if (rc != 0)
+            report_not_written();
         return RC_OK;
     }
 
@@ -322,6 +338,14 @@ void close_comm(void)
 double io_timeout_scale()
 {
     return timeout_scale;
+}
+
+bool io_discard_held_output(int fd)
+{
+    if (platform_output_queued(fd) <= 0)
+        return false;
+    tcflush(fd, TCOFLUSH);
+    return true;
 }
 
 int io_read_timeout_ms()

@@ -114,7 +114,7 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
         setenv("LD_PRELOAD", row.nobody ? (top + "/shim.so").c_str() : SHIM, 1);
         setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
         setenv("VENDTEST_DTR_LOG", (top + "/dtr").c_str(), 1);
-        if ((row.env != nullptr && putenv(const_cast<char *>(row.env)) != 0) ||
+        if ((row.env != nullptr && putenv(strdup(run.expand(row.env).c_str())) != 0) ||
             (row.nobody && (setgid(65534) != 0 || setuid(65534) != 0)))
             _exit(125);
     });
@@ -151,9 +151,7 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
 std::string line_of(int baud, unsigned cflag)
 {
     termios t = {};
-    t.c_iflag = IGNBRK;
-    t.c_cflag = cflag;
-    t.c_cc[VTIME] = 10;
+    t.c_iflag = IGNBRK, t.c_cflag = cflag, t.c_cc[VTIME] = 10;
     cfsetspeed(&t, static_cast<speed_t>(baud));
     return describe(t);
 }
@@ -175,21 +173,31 @@ void run_row(const char *program, bool version_lines, const Row &row)
     Run run;
     run.dir = top + "/w";
     ASSERT_EQ(mkdir(run.dir.c_str(), 0777) + chmod(run.dir.c_str(), 0777) + chmod(name, 0777), 0);  // another user too
-    pid_t sim = -1;
-    if (!row.nosim) {  // vendsim on a fresh terminal behind the link $D/modem; it prints the terminal's path
-        std::vector<std::string> argv = {VENDSIM, "--link", run.dir + "/modem", "--transcript", top + "/transcript"};
-        argv.insert(argv.end(), row.sim.begin(), row.sim.end());
+    // vendsim on a fresh terminal behind a link in the folder; it prints the terminal's path.
+    auto start_sim = [&](std::vector<std::string> options, const char *name, pid_t *pid) {
+        std::vector<std::string> argv = {VENDSIM, "--link", run.dir + "/" + name, "--transcript", top + "/" + name + ".log"};
+        for (const std::string &o : options)
+            argv.push_back(run.expand(o));
         int p[2];
-        ASSERT_EQ(pipe(p), 0);
-        sim = spawn(argv, [&] { dup2(p[1], 1); });
-        close(p[1]);
-        FILE *f = fdopen(p[0], "r");
         char path[256] = "";
-        ASSERT_NE(fgets(path, sizeof path, f), nullptr) << "vendsim did not start";
-        fclose(f);
-        run.slave.assign(path, strcspn(path, "\n"));
+        if (pipe(p) != 0)
+            return std::string();
+        *pid = spawn(argv, [&] { dup2(p[1], 1); });
+        close(p[1]);
+        ssize_t n = read(p[0], path, sizeof path - 1);  // one line, written at once
+        close(p[0]);
+        path[n > 0 ? strcspn(path, "\n") : 0] = '\0';
+        chmod(path, 0666);  // for the runs as another user
+        return std::string(path);
+    };
+    pid_t sim = -1, device = -1;
+    if (!row.device.empty()) {
+        ASSERT_FALSE(start_sim(row.device, "device", &device).empty()) << "the device's vendsim did not start";
+    }
+    if (!row.nosim) {
+        run.slave = start_sim(row.sim, "modem", &sim);
+        ASSERT_FALSE(run.slave.empty()) << "vendsim did not start";
         run.line_fd = open(run.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        chmod(run.slave.c_str(), 0666);
     }
     for (const File &f : row.given)
         write_file(run.dir + "/" + f.name, run.expand(f.text));
@@ -216,12 +224,16 @@ void run_row(const char *program, bool version_lines, const Row &row)
     if (row.check != nullptr)
         row.check(run);
     close(run.line_fd);  // the simulator sees the line closed and ends
-    for (int i = 0; i < 250 && sim > 0 && waitpid(sim, nullptr, WNOHANG) == 0; ++i)
-        usleep(20000);
-    if (sim > 0 && kill(sim, SIGTERM) == 0)
-        waitpid(sim, nullptr, 0);
+    for (pid_t pid : {sim, device}) {
+        int st = 0;
+        for (int i = 0; i < 250 && pid > 0 && waitpid(pid, &st, WNOHANG) == 0; ++i)
+            usleep(20000);
+        if (pid > 0 && kill(pid, SIGTERM) == 0)
+            waitpid(pid, &st, 0);
+        EXPECT_TRUE(pid != sim || sim < 0 || WEXITSTATUS(st) == row.sim_status) << "vendsim's status " << WEXITSTATUS(st);
+    }
 
-    std::vector<Burst> got = bursts(top + "/transcript", o.start);
+    std::vector<Burst> got = bursts(top + "/modem.log", o.start);
     std::string all, expected;
     for (const Burst &b : got)
         all += b.bytes;

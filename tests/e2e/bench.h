@@ -1,8 +1,6 @@
-// The end-to-end bench.  Each row is one run of a real program (vendhook, the
-// example connect program) in a fresh folder, mostly against vendsim on a
-// pseudo-terminal, and states what a user could see of it: status, output,
-// the bytes the modem got and when, the files left, DTR, the line settings,
-// the time taken.  Every run must also cost under 0.1 s of CPU.
+// The end-to-end bench: a row is one run of a real program in a fresh folder,
+// mostly against vendsim on a pseudo-terminal, and states what a user could
+// see of it.  Every run must also cost under 0.1 s of CPU.
 #ifndef VENDTEST_BENCH_H
 #define VENDTEST_BENCH_H
 
@@ -31,14 +29,16 @@ struct Row {
     std::string name;
     std::vector<std::string> args;
     std::vector<std::string> sim = {};     // vendsim's options
+    std::vector<std::string> device = {};  // a second vendsim's, standing in for a real device at $D/device
     bool nosim = false;                    // no simulator at all
     std::vector<File> given = {};          // files made before the run
     void (*setup)(const Run &) = nullptr;  // anything else before it
-    const char *env = nullptr;             // "NAME=value" for the program
+    const char *env = nullptr;             // "NAME=value" for the program (and the shim)
     bool nobody = false;                   // run as user 65534 (modes bind it)
     bool tty = false;                      // input and error a terminal; a key at the pager's prompt
     int sigint_ms = -1;                    // Ctrl-C after this long (tty: at the prompt)
     int status = 0;                        // as the shell sees it
+    int sim_status = 0;                    // the simulator's
     std::string out = "", err = "";        // exactly; err after vendhook's version lines
     std::vector<Burst> sent = {};          // what the modem got, in bursts a pause apart
     std::vector<File> left = {};           // files afterwards, exactly

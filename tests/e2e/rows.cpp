@@ -1,13 +1,14 @@
-// The scenarios: vendhook hanging up the simulated modem and every way a
-// run can go otherwise (options, the device and its name file, the modem
-// configuration file, Ctrl-C, the pager); the link library as a connect
-// program uses it (examples/vendconnect.c: the lock, dialing, the link test,
-// the queries, the hang-up); vendsim's own command line.
+// The scenarios: vendhook, every way a run can go; the library as a connect
+// program uses it (examples/vendconnect.c); vendsim's own command line.
 // docs/fault-matrix.md names the rows of the faults.
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <numeric>
+#include <set>
 
 #include "bench.h"
 #include "vendlink/semlock.h"
@@ -38,8 +39,7 @@ const std::string usage =  // a source line for each option
     "  --dropdtr            Drop DTR upon program termination.\n\n"
     "  Example:    wexal  -dmodem.dat -c/dev/ttya\n   or         wexal  -dmodem.dat.ttya\n\n";
 
-// The usage text as a terminal pages it: 23 lines with the version lines,
-// the prompt, then what the key or Ctrl-C brings.
+// The usage text as a terminal pages it: 23 lines, the prompt, then what a key or Ctrl-C brings.
 std::string paged(bool key)
 {
     size_t at = 0;
@@ -49,12 +49,42 @@ std::string paged(bool key)
            (key ? "\r" + std::string(27, ' ') + "\r" + usage.substr(at) : interrupted);
 }
 
-// A value glued to its keyword that fills a whole 79-character piece, and
-// the line the run writes back for it, a character longer.
+// A value glued to its keyword filling a 79-character piece; the line written back, one longer.
 const std::string glued = std::string(70, '0') + "ATH";
 const std::string glued_file = "DIAL \nHANGUP " + glued + "\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
 
 mode_t mode_of(const std::string &path) { struct stat st {}; return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0; }
+
+// A file's owner, group and mode; a folder's entries.
+std::string owner_of(const std::string &path)
+{
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + " " + std::to_string(st.st_mode & 07777);
+}
+
+std::string entries_of(const std::string &dir)
+{
+    std::set<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return std::accumulate(names.begin(), names.end(), std::string(), [](auto a, auto b) { return a + b + " "; });
+}
+
+// User 4242's configuration file, mode 0666, rewritten by another user or by
+// root (in the folder all may write, sticky or not): it stays 4242's.
+Row others_file(const char *name, void (*folder)(const Run &), bool nobody)
+{
+    return {.name = name, .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP ATH0\n"}}, .setup = folder,
+            .nobody = nobody, .err = opened + hangup + "Done.\n", .sent = {{0.5, "ATH0\r"}},
+            .left = {{"cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}}, .wall = 0.5,
+            .check = [](const Run &r) { EXPECT_EQ(owner_of(r.dir + "/cfg.modem"), "4242:4242 438"); }};
+}
+
+void of_4242(const Run &r)
+{
+    ASSERT_EQ(chown((r.dir + "/cfg.modem").c_str(), 4242, 4242) + chmod((r.dir + "/cfg.modem").c_str(), 0666), 0);
+}
 
 void in_read_only_folder(const Run &r)
 {
@@ -91,20 +121,28 @@ std::vector<Row> hangup_rows()
         // line read has had more than five idle seconds.
         {.name = "SilentModem", .args = {"-D$M"}, .sim = {"--reply", "silent"}, .err = opened + done, .sent = hung_up,
          .wall = 10.5, .slack = 1.1},
+        {.name = "FlowControlHoldingTheHangUp", .args = {"-D$M", "--dropdtr"}, .sim = {"--reply", "silent"},
+         .env = "VENDTEST_HELD=1", .err = opened + defaults_used + hangup + "The modem did not take the hang-up string (flow "
+             "control is holding it: is the modem on, and the cable wired for RTS/CTS?).\nDone.\n",
+         .sent = hung_up, .dtr = "10", .wall = 10.5, .slack = 1.1},
         {.name = "ModemVanishingInTheEscape", .args = {"-D$M"}, .sim = {"--vanish-after-bytes", "1"}, .err = opened + done,
          .sent = {{2.5, "+"}}, .left = {{"serial_port", "$M"}}, .wall = 10.5, .slack = 1.1},
-        {.name = "ModemVanishingAtTheCommand", .args = {"-D$M"}, .sim = {"--reply", "vanish"}, .err = opened + done,
-         .sent = hung_up, .wall = 10.5, .slack = 1.1},
+
+        // Recorded through vendsim --record (another vendsim as the modem), and a committed
+        // recording played back: the same run; a program that sends something else is caught.
+        {.name = "HangUpRecordedThroughARelay", .args = {"-D$M"}, .sim = {"--record", "$D/device"}, .device = {"--connected"},
+         .err = opened + done, .sent = hung_up, .wall = 4.5},
+        {.name = "HangUpReplayed", .args = {"-D$M"}, .sim = {"--replay", RECORDED "/hangup.log"}, .err = opened + done,
+         .sent = hung_up, .wall = 4.5},
+        {.name = "ReplayCatchesAnotherHangUpString", .args = {"-D$M", "-Ccfg"}, .sim = {"--replay", RECORDED "/hangup.log"},
+         .given = {{"cfg.modem", "HANGUP ATZ\n"}}, .sim_status = 4, .err = opened + hangup + "Done.\n",
+         .sent = {{0.5, "ATZ\r"}}, .wall = 6.5, .slack = 1.1},
 
         // The device.
         {.name = "DeviceThatIsNotATerminal", .args = {"-D/dev/null"}, .nosim = true,
          .err = created + "Storing new device file name (/dev/null).\n"
                 "Could not read H/W Flow Control Settings: Inappropriate ioctl for device\n" + port + done,
          .dtr = "", .wall = 10.5, .slack = 1.1},
-        {.name = "DeviceThatIsAFolder", .args = {"-D$D/port"}, .nosim = true,
-         .setup = [](const Run &r) { mkdir((r.dir + "/port").c_str(), 0755); }, .status = 255,
-         .out = "Unable to open device file \"$D/port\"\n\n", .err = created + "Storing new device file name ($D/port).\nDone (-1).\n",
-         .left = {{"serial_port", "$D/port"}}, .dtr = ""},
         {.name = "DevicePathCutTo80Characters", .args = {"-D" + long_path}, .nosim = true, .status = 255,
          .out = "Unable to open device file \"" + cut_path + "\"\n\n",
          .err = created + "Storing new device file name (" + cut_path + ").\nDone (-1).\n", .left = {{"serial_port", cut_path}}},
@@ -128,11 +166,6 @@ std::vector<Row> hangup_rows()
          .err = stored + "Can not store the device name in \"serial_port\" (Permission denied); using $M for this run.\n" +
                 flow + port + done,
          .sent = hung_up, .left = {{"serial_port", "/dev/old"}}, .wall = 4.5},
-        {.name = "NameFileThatIsAFolderWithDevice", .args = {"-D$M"},
-         .setup = [](const Run &r) { mkdir((r.dir + "/serial_port").c_str(), 0755); },
-         .err = stored + "Can not store the device name in \"serial_port\" (Is a directory); using $M for this run.\n" +
-                flow + port + done,
-         .sent = hung_up, .wall = 4.5},
 
         // The modem configuration file.
         {.name = "ConfigFileCreated", .args = {"-D$M", "-Cmodem.dat"},
@@ -158,6 +191,21 @@ std::vector<Row> hangup_rows()
         {.name = "ConfigLineWrittenBackForAGluedValueIsTooLong", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", glued_file}},
          .status = 249, .err = opened + "Unrecognized identifier:\nH\n\nDone (-7).\n", .left = {{"cfg.modem", glued_file}}, .wall = 0.5},
 
+        // A rewrite keeps the file's owner, group and mode, and one that cannot
+        // be written costs no hang-up: the file stays as it was.
+        others_file("OtherUsersConfigFileInASharedFolder", of_4242, true),
+        others_file("OtherUsersConfigFileInAStickyFolder", [](const Run &r) { of_4242(r), chmod(r.dir.c_str(), 01777); }, true),
+        others_file("OtherUsersConfigFileRewrittenByRoot", of_4242, false),
+        {.name = "FilesOnAFullDisk", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP ATH0\n"}},
+         .env = "VENDTEST_FULL=$D", .err = created + "Could not write serial_port (No space left on device); it is left as it was.\n" +
+             stored + flow + port + "Could not write cfg.modem (No space left on device); it is left as it was.\n" + hangup + "Done.\n",
+         .sent = {{0.5, "ATH0\r"}}, .left = {{"cfg.modem", "HANGUP ATH0\n"}}, .wall = 0.5,
+         .check = [](const Run &r) { EXPECT_EQ(entries_of(r.dir), "cfg.modem modem "); }},
+        {.name = "CtrlCWhileAFileIsRewritten", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP ATH0\n"}},
+         .env = "VENDTEST_SLOW_RENAME=cfg.modem", .sigint_ms = 1000, .status = 232, .err = opened + interrupted,
+         .left = {{"cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}}, .wall = 1.5,
+         .check = [](const Run &r) { EXPECT_EQ(entries_of(r.dir), "cfg.modem modem serial_port "); }},
+
         // Ctrl-C.  Before the port opens: "serial_port" is a FIFO without a
         // writer, so the run waits in open(2), outside every wait of ours.
         {.name = "CtrlCBeforeThePortOpens", .args = {"-D$M"},
@@ -182,8 +230,6 @@ std::vector<Row> hangup_rows()
     };
 }
 
-// The connect program.
-
 
 const std::vector<std::string> dial = {"-D$M", "-MATDT5551234"};
 const std::string dialed = opened + defaults_used, dialing = "Initializing modem...\nDialing...\n\nATDT5551234\n";
@@ -194,18 +240,15 @@ const std::string mode_request("\x02\x00\x82\x05\x00\x08\x00\x00\x02\x91\x03", 1
 const std::string ident_request("\x02\x00\x06\x00\x06\x03", 6);
 const std::string ident = "Receiver type 4: \"RCV-3000\" \"SN004711\", versions 2.35 1.20 0.45, counts 12 12\n";
 
-// Half a second draining the line, a second's pause, the set-up command and
-// at its "OK" the dial command; the call two seconds later, then the talk.
+// Half a second draining, a second's pause, the set-up and at its "OK" the dial; the call 2 s later.
 std::vector<Burst> sent(const std::string &talk, double hangup_at = 5.5)
 {
     std::vector<Burst> b = {{1.5, "AT\rATDT5551234\r"}, {3.5, talk}, {hangup_at, "+++"}, {hangup_at + 2, "ATH\r"}};
     return talk.empty() ? std::vector<Burst>{b[0], b[2], b[3]} : b;
 }
 
-// The lock is keyed on the line's device file (whatever name the program
-// used) with the project number 100, open to every user, so that the other
-// programs of the family keep off the line too.  It is free again, even
-// after a Ctrl-C, and then cannot be released once more.
+// The lock is keyed on the line's device file (by any name) with the project number 100, open to all,
+// so that the family's other programs keep off too; free again afterwards, even after a Ctrl-C.
 void lock_released(const Run &r)
 {
     int id = semget(ftok(r.slave.c_str(), 100), 1, 0);
@@ -228,6 +271,11 @@ std::vector<Row> connect_rows()
          .err = opened + "File not found.  Creating...cfg.modem.\n" + linked.substr(dialed.size()) + hangup + "Done.\n",
          .sent = sent(zeros_enq + config_request + mode_request + ident_request),
          .left = {{"cfg.modem", "DIAL ATDT5551234\nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}}, .wall = 7.5},
+        {.name = "WholeSessionRecordedThroughARelay", .args = dial, .sim = {"--record", "$D/device"}, .device = {"--dial", "connect:9600"},
+         .out = ident, .err = linked + hangup + "Done.\n", .sent = sent(zeros_enq + config_request + mode_request + ident_request),
+         .wall = 7.5},
+        {.name = "WholeSessionReplayed", .args = dial, .sim = {"--replay", RECORDED "/connect.log"}, .out = ident,
+         .err = linked + hangup + "Done.\n", .sent = sent(zeros_enq + config_request + mode_request + ident_request), .wall = 7.5},
         {.name = "NoisyLineStrayPacketsAndABadChecksum", .args = dial,
          .sim = {"--noise", "8", "--slip-93", "1", "--bad-checksum", "1"}, .out = ident, .err = linked + hangup + "Done.\n",
          .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq + config_request + std::string(260, '\0')},
@@ -244,7 +292,7 @@ std::vector<Row> connect_rows()
         {.name = "ReceiverNaksFor30Seconds", .args = dial, .sim = {"--enq", "nak"}, .status = 247,
          .err = connected + "...and wait\n[...]...and wait\nCould not establish communication with remote receiver.\n" +
                 hangup + "Done (-9).\n",
-         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq}, {-1, "[...]+++ATH\r"}}, .wall = 38, .slack = 1.1},
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq}, {-1, "[...]+++ATH\r"}}, .wall = 37.5, .slack = 1.2},
         {.name = "RemoteMonitor", .args = dial, .sim = {"--monitor"}, .status = 221,
          .err = linked + "Receiver is in REMOTE MONITOR.\n" + hangup + "Done (-35).\n",
          .sent = sent(zeros_enq + config_request + mode_request), .wall = 7.5},

@@ -1,37 +1,60 @@
 /* Test-only, preloaded into the programs under test.  Pseudo-terminals have
  * no modem-control lines: TIOCMGET and TIOCMSET are answered here from a
  * variable, and each setting of DTR is appended to $VENDTEST_DTR_LOG as "1"
- * (raised) or "0" (lowered). */
+ * (raised) or "0" (lowered).  With $VENDTEST_HELD set, a terminal's driver
+ * says it holds written bytes (as when flow control stops them); with
+ * $VENDTEST_FULL naming a folder, writes to its files fail as on a full
+ * disk; with $VENDTEST_SLOW_RENAME naming a file, a rename to it takes a
+ * second. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-static int lines;
+#define REAL(name, type) ((type)dlsym(RTLD_NEXT, name))
+
+ssize_t write(int fd, const void *buf, size_t n)
+{
+    const char *full = getenv("VENDTEST_FULL");
+    char link[32], path[4096] = "";
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    if (full != NULL && readlink(link, path, sizeof path - 1) > 0 && strncmp(path, full, strlen(full)) == 0 &&
+        path[strlen(full)] == '/')
+        return errno = ENOSPC, -1;
+    return REAL("write", ssize_t(*)(int, const void *, size_t))(fd, buf, n);
+}
+
+int rename(const char *from, const char *to)
+{
+    if (getenv("VENDTEST_SLOW_RENAME") != NULL && strstr(to, getenv("VENDTEST_SLOW_RENAME")) != NULL)
+        sleep(1);
+    return REAL("rename", int (*)(const char *, const char *))(from, to);
+}
 
 int ioctl(int fd, unsigned long request, ...)
 {
+    static int lines;
     va_list ap;
     va_start(ap, request);
     int *arg = va_arg(ap, int *);
     va_end(ap);
-    if ((request != TIOCMGET && request != TIOCMSET) || !isatty(fd)) {
-        int (*real)(int, unsigned long, ...) = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
-        return real(fd, request, arg);
-    }
-    if (request == TIOCMGET) {
-        *arg = lines;
+    if (!isatty(fd) || (request != TIOCMGET && request != TIOCMSET && (request != TIOCOUTQ || !getenv("VENDTEST_HELD"))))
+        return REAL("ioctl", int (*)(int, unsigned long, ...))(fd, request, arg);
+    if (request != TIOCMSET) {
+        *arg = request == TIOCOUTQ ? 7 : lines;
         return 0;
     }
     lines = *arg;
     const char *log = getenv("VENDTEST_DTR_LOG");
     int out = log != NULL ? open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666) : -1;
     if (out >= 0) {
-        ssize_t ignored = write(out, (lines & TIOCM_DTR) ? "1" : "0", 1);
-        (void)ignored;
+        (void)!write(out, (lines & TIOCM_DTR) ? "1" : "0", 1);
         close(out);
     }
     return 0;

@@ -1,14 +1,9 @@
 // The files: how the modem configuration file is read and written back,
-// its name, the device-name file's first line, and a rewrite that fails.
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-#include <csignal>
+// its name, and the device-name file's first line.
 #include <filesystem>
 
 #include "modem_internal.h"
 #include "support.h"
-#include "textfile.h"
 
 namespace {
 
@@ -80,26 +75,4 @@ TEST(GetDeviceFile, NameTakenFromTheFirstLineWithinTheCallersBuffer)
     EXPECT_EQ(get_device_file(name.data()), RC_OK);
     EXPECT_EQ(std::string(name.data()), std::string(79, 'x'));
     EXPECT_TRUE(name.intact());
-}
-
-// A rewrite that fails half-way (the file size limit stands in for a full
-// disk) keeps the old text whole and leaves nothing beside it.
-TEST(ReplaceFileText, FailedWriteKeepsTheOldText)
-{
-    unit::Folder folder;
-    unit::write_file("f", "old\n");
-    pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = {100, 100};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        errno = 0;
-        std::string text(1000, 'n');
-        _exit(replace_file_text("f", text.data(), text.size(), O_WRONLY) == -1 && errno == EFBIG ? 0 : 1);
-    }
-    int status = -1;
-    waitpid(pid, &status, 0);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(unit::read_file("f"), "old\n");
-    EXPECT_EQ(system("test \"$(ls -A)\" = f"), 0);
 }

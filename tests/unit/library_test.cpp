@@ -30,8 +30,7 @@ TEST(FprintUsage, TextIsCutTo1023CharactersAndStillEndsItsLine)
 {
     const std::string fits(1022, 'a'), too_long(2000, 'b');
     EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s\n", fits.c_str()); }), fits + "\n");
-    EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s", too_long.c_str()); }),
-              too_long.substr(0, 1022) + "\n");
+    EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s", too_long.c_str()); }), too_long.substr(0, 1022) + "\n");
 }
 
 // The modem's echo of a command (without its pauses) and a full "OK" are
@@ -62,8 +61,7 @@ TEST(WritePort, ALineThatTakesNothingFailsAfterTenSeconds)
 {
     unit::Line line;
     fcntl(line.port, F_SETFL, O_NONBLOCK);
-    char block[4096] = {};
-    while (write(line.port, block, sizeof block) > 0) {
+    for (char block[4096] = {}; write(line.port, block, sizeof block) > 0;) {
     }
     fcntl(line.port, F_SETFL, 0);
     time_t start = time(nullptr);

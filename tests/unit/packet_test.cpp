@@ -1,5 +1,6 @@
 // Receiver packets: the receive ring and its hunt for packets, one packet
 // read from the line against its deadline, the values inside packets.
+#include <algorithm>
 #include <ctime>
 
 #include "support.h"
@@ -28,8 +29,7 @@ TEST(Ring, HuntsValidPacketsAmongOtherBytes)
 {
     const std::string a = packet(0x07, "abc"), b = packet(0x4b, std::string(249, '\x02'));
     std::string bad_sum = a, bad_end = a, too_long("\x02\x00\x07\xfa", 4);
-    bad_sum[7] ^= 1;
-    bad_end[8] = 0x04;
+    bad_sum[7] ^= 1, bad_end[8] = 0x04;
     const std::pair<std::string, std::string> rows[] = {  // written, taken
         {"noise" + a + "\x03\x03" + b, a + b},
         {bad_sum + a, a},  // a damaged candidate costs only its 0x02
@@ -49,9 +49,8 @@ TEST(Ring, EveryLengthComesBackWholeWhereverTheRingEndCutsIt)
 {
     unsigned head = 0;  // where the ring stores its next byte
     for (int length = 0; length <= 249; ++length) {
-        std::string data;
-        for (int i = 0; i < length; ++i)
-            data += static_cast<char>(i * 7 + length);
+        std::string data(static_cast<size_t>(length), '\0');
+        std::generate(data.begin(), data.end(), [i = length]() mutable { return char(i += 7); });
         const std::string p = packet(length, data);
         for (unsigned cut = 1; cut < p.size(); ++cut) {  // bytes of it before the end
             put(std::string((8192 - cut - head) % 8192, '\0'));  // filler, no start byte
@@ -76,8 +75,7 @@ TEST(Ring, HoldsAtMost8191BytesWhereverItStands)
 TEST(GetMessage, FirstGoodPacketAtOnce)
 {
     std::string odd_frame = packet(0x4b, "any status and end", 0x42), bad_sum = packet(0x07, "x");
-    odd_frame.back() = 'Z';
-    bad_sum[5] ^= 1;
+    odd_frame.back() = 'Z', bad_sum[5] ^= 1;
     const std::tuple<std::string, int, std::string> rows[] = {  // the line, type, data
         {"\x01\x03" + packet(0x07, std::string(255, 'i')), 0x07, std::string(255, 'i')},
         {odd_frame, 0x4b, "any status and end"},

@@ -46,20 +46,14 @@ TEST(GetReceiverType, IdentificationRecordFields)
 // hold a byte reads it as 0.
 TEST(TestReceiverConfiguration, CheckByteAndType)
 {
-    for (int type = 0; type < 256; ++type) {
-        for (size_t length : {45, 44, 38}) {
+    for (int type = 0; type < 256; ++type)
+        for (size_t length : {45, 44, 38})
             for (char check : {1, 0}) {
-                std::string record(length, '\x07');
-                if (length > 38)
-                    record[38] = check;
-                if (length > 44)
-                    record[44] = static_cast<char>(type);
+                std::string record = std::string(38, '\x07') + check + std::string(5, '\x07') + char(type);
                 unit::Line line;
-                line.send(packet(0x4b, record));
+                line.send(packet(0x4b, record.substr(0, length)));
                 bool passes = length > 44 && check != 0 && type >= 3 && type <= 5;
                 ASSERT_EQ(test_receiver_configuration(line.port), passes ? RC_OK : RC_FAIL) << type << " " << length;
                 EXPECT_EQ(ReceiverType, length > 44 ? type : 0);
             }
-        }
-    }
 }

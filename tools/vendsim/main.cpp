@@ -1,20 +1,23 @@
 // vendsim: a simulated modem, with a simulated receiver behind it, on a
 // pseudo-terminal, for testing the programs that talk to the real ones.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "clock.h"
 #include "options.h"
 #include "pty.h"
+#include "relay.h"
 #include "session.h"
 #include "signals.h"
 #include "transcript.h"
 
 namespace {
 
-enum Status { kDone = 0, kFailed = 1, kUsage = 2, kTimeUp = 3 };
+enum Status { kDone = 0, kFailed = 1, kUsage = 2, kTimeUp = 3, kMismatch = 4 };
 
 using FilePtr = std::unique_ptr<FILE, int (*)(FILE *)>;
 
@@ -50,7 +53,26 @@ int bring_up(const Scenario &sc, Pty &pty)
     return -1;
 }
 
-int serve(const Scenario &sc, Transcript &log, const Clock &clock, const sigset_t &wait_mask)
+// One session of the kind the command line asks for.
+SessionEnd serve_one(const SessionSetup &setup, const std::vector<Exchange> &script)
+{
+    const Scenario &sc = setup.scenario;
+    if (!sc.replay.empty())
+        return serve_replay(setup, script);
+    if (sc.record.empty())
+        return serve_session(setup);
+    int device = open(sc.record.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (device < 0) {
+        perror(("vendsim: " + sc.record).c_str());
+        return SessionEnd::Failed;
+    }
+    SessionEnd end = serve_record(setup, device);
+    close(device);
+    return end;
+}
+
+int serve(const Scenario &sc, Transcript &log, const Clock &clock, const sigset_t &wait_mask,
+          const std::vector<Exchange> &script)
 {
     for (;;) {
         Pty pty;
@@ -58,15 +80,19 @@ int serve(const Scenario &sc, Transcript &log, const Clock &clock, const sigset_
         if (status >= 0)
             return status;
         log.pty(clock.now(), pty.slave);
-        SessionEnd end =
-            serve_session({pty.master, sc, log, clock, sc.max_time, &wait_mask});
+        SessionEnd end = serve_one({pty.master, sc, log, clock, sc.max_time, &wait_mask}, script);
         close(pty.master);
         // With --keep the link stays, to be pointed at the next pty.
         if (end == SessionEnd::HostClosed && sc.keep)
             continue;
         if (!sc.link.empty())
             remove_link(sc.link, pty.slave);
-        return end == SessionEnd::TimeUp ? kTimeUp : kDone;
+        switch (end) {
+        case SessionEnd::TimeUp: return kTimeUp;
+        case SessionEnd::Mismatch: return kMismatch;
+        case SessionEnd::Failed: return kFailed;
+        default: return kDone;
+        }
     }
 }
 
@@ -87,6 +113,11 @@ int main(int argc, char **argv)
         break;
     }
 
+    std::vector<Exchange> script;
+    if (!sc.replay.empty() && !read_exchanges(sc.replay, script, error)) {
+        fprintf(stderr, "vendsim: %s\n", error.c_str());
+        return kFailed;
+    }
     sigset_t wait_mask;
     install_stop_signals(&wait_mask);
     Clock clock;
@@ -99,5 +130,5 @@ int main(int argc, char **argv)
         }
     }
     Transcript log(file_sink(file.get()), clock.wall_start());
-    return serve(sc, log, clock, wait_mask);
+    return serve(sc, log, clock, wait_mask, script);
 }

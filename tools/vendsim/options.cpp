@@ -124,6 +124,13 @@ bool set_vanish_bytes(Scenario &sc, const char *v)
     return parse_count(v, 1000000000UL, sc.vanish_bytes);
 }
 
+bool set_device_parity(Scenario &sc, const char *v)
+{
+    static const Named<DeviceParity> parities[] = {
+        {"none", DeviceParity::None}, {"odd", DeviceParity::Odd}, {"even", DeviceParity::Even}};
+    return pick(v, parities, sc.device_parity);
+}
+
 struct OptionRule {
     const char *name;
     bool takes_value;
@@ -138,6 +145,9 @@ const OptionRule kOptions[] = {
     {"transcript", true, [](S &s, V v) { s.transcript = v; return *v != '\0'; }},
     {"max-time", true, [](S &s, V v) { return parse_positive_seconds(v, s.max_time); }},
     {"keep", false, [](S &s, V) { s.keep = true; return true; }},
+    {"record", true, [](S &s, V v) { s.record = v; return *v != '\0'; }},
+    {"replay", true, [](S &s, V v) { s.replay = v; return *v != '\0'; }},
+    {"device-parity", true, set_device_parity},
     {"reply", true, set_reply},
     {"vanish-after-bytes", true, set_vanish_bytes},
     {"no-echo", false, [](S &s, V) { s.modem.echo = false; return true; }},
@@ -212,6 +222,10 @@ ParseOutcome parse_options(int argc, const char *const *argv, Scenario &sc, std:
             return ParseOutcome::Error;
         }
     }
+    if (!sc.record.empty() && !sc.replay.empty()) {
+        error = "--record and --replay do not go together";
+        return ParseOutcome::Error;
+    }
     return ParseOutcome::Run;
 }
 
@@ -227,6 +241,11 @@ void print_usage(FILE *to)
           "  --max-time SECONDS     end with status 3 after this long (default 600)\n"
           "  --keep                 serve a fresh terminal after the host closes the line\n"
           "  -h, --help             this text\n"
+          "Instead of the simulated modem and receiver:\n"
+          "  --record DEVICE        relay to a real serial device, recording the line\n"
+          "  --device-parity P      none, odd or even on the device (default: the host's)\n"
+          "  --replay FILE          play the device's side of a transcript; status 4 when\n"
+          "                         the host's bytes differ from the transcript's\n"
           "Modem:\n"
           "  --reply MODE           ok, silent, garbage, late:SECONDS or vanish (default ok)\n"
           "  --vanish-after-bytes N close the line after N bytes from the host\n"

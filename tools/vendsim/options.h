@@ -9,6 +9,7 @@
 enum class ReplyMode { Ok, Silent, Garbage, Late, Vanish };
 enum class DialResult { Connect, Busy, NoCarrier, Silent };
 enum class EnqAnswer { Ack, Nak, Silent };
+enum class DeviceParity { FromHost, None, Odd, Even };
 
 // The identification record a receiver sends unless told otherwise: model,
 // serial number, three counters, ten filler characters, two more fields.
@@ -43,6 +44,9 @@ struct ReceiverScenario {
 struct Scenario {
     std::string link;
     std::string transcript;
+    std::string record;            // a real device to relay to, recording
+    std::string replay;            // a transcript to play the device's side of
+    DeviceParity device_parity = DeviceParity::FromHost;
     double max_time = 600;
     bool keep = false;
     bool vanish_after = false;

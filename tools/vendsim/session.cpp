@@ -19,6 +19,8 @@ constexpr double kWakeSlack = 0.001;
 // How long a host that reads nothing may hold up our writes.
 constexpr int kWriteStallMs = 2000;
 
+}  // namespace
+
 timespec to_timespec(double s)
 {
     timespec ts;
@@ -26,8 +28,6 @@ timespec to_timespec(double s)
     ts.tv_nsec = static_cast<long>((s - static_cast<double>(ts.tv_sec)) * 1e9);
     return ts;
 }
-
-enum class WriteResult { Done, Gone, Stalled };
 
 WriteResult write_all(int fd, const Bytes &bytes)
 {
@@ -50,6 +50,23 @@ WriteResult write_all(int fd, const Bytes &bytes)
     }
     return WriteResult::Done;
 }
+
+SessionEnd end_session(const SessionSetup &s, SessionEnd why, const char *event)
+{
+    s.log.event(s.clock.now(), event);
+    return why;
+}
+
+std::optional<SessionEnd> stop_or_time_up(const SessionSetup &s)
+{
+    if (stop_requested())
+        return end_session(s, SessionEnd::Stopped, "stopped by signal");
+    if (s.clock.now() >= s.end_time)
+        return end_session(s, SessionEnd::TimeUp, "max-time reached");
+    return std::nullopt;
+}
+
+namespace {
 
 class Session {
 public:
@@ -87,12 +104,9 @@ SessionEnd Session::run()
 
 std::optional<SessionEnd> Session::wait_and_serve()
 {
-    if (stop_requested())
-        return end(SessionEnd::Stopped, "stopped by signal");
+    if (auto e = stop_or_time_up(s_))
+        return e;
     double now = s_.clock.now();
-    if (now >= s_.end_time)
-        return end(SessionEnd::TimeUp, "max-time reached");
-
     double due = std::min({modem_.next_deadline(), s_.log.next_deadline(), s_.end_time});
     timespec timeout = to_timespec(std::max(0.0, due - now) + kWakeSlack);
     pollfd p = {s_.master, POLLIN, 0};
@@ -166,8 +180,7 @@ std::optional<SessionEnd> Session::perform(const Outbox &out)
 
 SessionEnd Session::end(SessionEnd why, const char *event)
 {
-    s_.log.event(s_.clock.now(), event);
-    return why;
+    return end_session(s_, why, event);
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 #define VENDSIM_SESSION_H
 
 #include <csignal>
+#include <optional>
 
 #include "clock.h"
 #include "options.h"
 #include "transcript.h"
 
-enum class SessionEnd { HostClosed, Vanished, Stopped, TimeUp };
+// Failed: the device to record could not be opened.
+enum class SessionEnd { HostClosed, Vanished, Stopped, TimeUp, Mismatch, Failed };
 
 struct SessionSetup {
     int master;
@@ -21,5 +23,15 @@ struct SessionSetup {
 };
 
 SessionEnd serve_session(const SessionSetup &setup);
+
+// What the loops of the session kinds share.
+// Logs why the session ends, and returns it.
+SessionEnd end_session(const SessionSetup &setup, SessionEnd why, const char *event);
+// The end a stop signal or the run's time makes, if either has come.
+std::optional<SessionEnd> stop_or_time_up(const SessionSetup &setup);
+enum class WriteResult { Done, Gone, Stalled };
+// Writes all of bytes to a non-blocking fd, waiting for room a while.
+WriteResult write_all(int fd, const Bytes &bytes);
+timespec to_timespec(double seconds);
 
 #endif

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 int platform_open_line(const char *path)
@@ -53,6 +54,12 @@ void platform_disable_swtch(struct termios *tio)
 #else
     (void)tio;
 #endif
+}
+
+int platform_output_queued(int fd)
+{
+    int n = 0;
+    return ioctl(fd, TIOCOUTQ, &n) == 0 ? n : 0;
 }
 
 int platform_get_flowctl(int fd, struct line_flowctl *x)

@@ -28,6 +28,9 @@ tcflag_t platform_flowctl_cflag_bits();
 // Disables the switch character, where the platform has one.
 void platform_disable_swtch(struct termios *tio);
 
+// Bytes written to the line that the driver still holds (0 when it cannot tell).
+int platform_output_queued(int fd);
+
 // Reads and writes the flow-control record: 0, or -1 with errno set.
 int platform_get_flowctl(int fd, struct line_flowctl *x);
 int platform_set_flowctl(int fd, const struct line_flowctl *x);
