@@ -2,7 +2,6 @@
 #include "vendlink/modem.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -109,7 +108,7 @@ int write_config(const char *config_file)
     }
     // The strings are loaded: a file that could not be saved costs no hang-up.
     if (rc != 0)
-        fprintf(get_stderr(), "Could not write %s (%s); it is left as it was.\n", config_file, strerror(errno));
+        report_not_written(get_stderr(), config_file);
     return RC_OK;
 }
 

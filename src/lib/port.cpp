@@ -51,13 +51,6 @@ int store_device_name(const char *name)
     return replace_file_text(FNAME, name, strlen(name), O_RDWR);
 }
 
-// The file opened but could not be written (a full disk, say): it is as it
-// was, and the run goes on.
-void report_not_written()
-{
-    fprintf(stderr, "Could not write %s (%s); it is left as it was.\n", FNAME, strerror(errno));
-}
-
 int read_device_name(char *name)
 {
     FILE *fp = fopen(FNAME, "r");
@@ -177,7 +170,7 @@ int get_device_file(char *name)
             return RC_FAIL;
         }
         if (rc != 0) {
-            report_not_written();
+            report_not_written(stderr, FNAME);
             writable = false;
         }
     }
@@ -191,7 +184,7 @@ int get_device_file(char *name)
             fprintf(stderr, "Can not store the device name in \"%s\" (%s); using %s for this run.\n",
                     FNAME, strerror(errno), name);
         else if (rc != 0)
-            report_not_written();
+            report_not_written(stderr, FNAME);
         return RC_OK;
     }
 

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,4 +117,9 @@ int replace_file_text(const char *path, const char *text, size_t len, int access
         unlink(target);  // a file this call made is gone again
     errno = saved;
     return r == 1 ? 0 : TEXTFILE_NOT_WRITTEN;
+}
+
+void report_not_written(FILE *to, const char *path)
+{
+    fprintf(to, "Could not write %s (%s); it is left as it was.\n", path, strerror(errno));
 }

@@ -4,6 +4,7 @@
 #define VENDLINK_TEXTFILE_H
 
 #include <cstddef>
+#include <cstdio>
 
 enum {
     TEXTFILE_CANNOT_OPEN = -1,  // the file cannot be opened for writing (or made)
@@ -15,5 +16,9 @@ enum {
 // fopen's "w" or "w+" would need.  Returns 0, or one of the two failures
 // above with errno set.
 int replace_file_text(const char *path, const char *text, size_t len, int access);
+
+// Tells `to` that path opened but could not be written (errno says why),
+// so it is as it was.
+void report_not_written(FILE *to, const char *path);
 
 #endif

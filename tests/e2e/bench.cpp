@@ -15,6 +15,8 @@
 #include <functional>
 #include <sstream>
 
+#include "transcript.h"
+
 namespace {
 
 double now() { return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(); }
@@ -45,22 +47,18 @@ pid_t spawn(std::vector<std::string> argv, const std::function<void()> &in_child
 // 0.3 s separate, timed from `start`.
 std::vector<Burst> bursts(const std::string &log, double start)
 {
-    std::istringstream in(read_file(log));
+    std::vector<Exchange> script;
+    std::string unread;
+    double t0 = 0, last = -1;
+    read_exchanges(log, script, unread, &t0);
     std::vector<Burst> found;
-    double t0 = 0, t, last = -1;
-    char tag[16];
-    int at = 0;
-    for (std::string line; std::getline(in, line);) {
-        if (sscanf(line.c_str(), "# start %lf", &t0) == 1 ||
-            sscanf(line.c_str(), "%lf %15s %n", &t, tag, &at) != 2 || strcmp(tag, "host->") != 0)
+    for (const Exchange &e : script) {
+        if (!e.from_host)
             continue;
-        if (found.empty() || t - last > 0.3)
-            found.push_back({t0 + t - start, ""});
-        last = t;
-        unsigned byte;
-        int n;
-        for (const char *p = line.c_str() + at; sscanf(p, "%2x%n", &byte, &n) == 1; p += n)
-            found.back().bytes += static_cast<char>(byte);
+        if (found.empty() || e.t - last > 0.3)
+            found.push_back({t0 + e.t - start, ""});
+        last = e.t;
+        found.back().bytes.append(e.bytes.begin(), e.bytes.end());
     }
     return found;
 }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 
 #include "dump.h"
 #include "frame.h"
@@ -268,34 +267,6 @@ SessionEnd serve_record(const SessionSetup &setup, int device)
 {
     Recorder recorder(setup, device);
     return recorder.run();
-}
-
-bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std::string &error)
-{
-    std::ifstream in(path);
-    if (!in) {
-        error = "cannot read " + path;
-        return false;
-    }
-    for (std::string line; std::getline(in, line);) {
-        double t;
-        char tag[16];
-        int at = 0;
-        if (line[0] == '#' || sscanf(line.c_str(), "%lf %15s %n", &t, tag, &at) != 2)
-            continue;
-        std::string kind = tag;
-        if (kind != "host->" && kind != "<-modem" && kind != "<-recv")
-            continue;
-        Exchange e{kind == "host->", kind == "<-recv" ? Speaker::Receiver : Speaker::Modem, t, {}};
-        unsigned byte;
-        int n;
-        for (const char *p = line.c_str() + at; sscanf(p, "%2x%n", &byte, &n) == 1; p += n)
-            e.bytes.push_back(static_cast<uint8_t>(byte));
-        script.push_back(e);
-    }
-    if (script.empty())
-        error = path + " holds no bytes of a line";
-    return !script.empty();
 }
 
 SessionEnd serve_replay(const SessionSetup &setup, const std::vector<Exchange> &script)

@@ -4,7 +4,6 @@
 #ifndef VENDSIM_RELAY_H
 #define VENDSIM_RELAY_H
 
-#include <string>
 #include <vector>
 
 #include "session.h"
@@ -12,18 +11,6 @@
 // Relays bytes both ways as they come, and puts the host's line settings
 // on the device whenever the host changes them.
 SessionEnd serve_record(const SessionSetup &setup, int device);
-
-// One entry of a transcript with bytes on the line.
-struct Exchange {
-    bool from_host;
-    Speaker who;  // of device bytes
-    double t;
-    Bytes bytes;
-};
-
-// The exchanges of a transcript; false with a message in error when the
-// file cannot be read or holds none.
-bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std::string &error);
 
 // Sends the device's bytes as the script has them, each the recorded time
 // after what came before it, and holds the host's bytes to the script:

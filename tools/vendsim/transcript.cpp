@@ -1,6 +1,7 @@
 #include "transcript.h"
 
 #include <cstdio>
+#include <fstream>
 
 #include "dump.h"
 
@@ -97,4 +98,34 @@ void Transcript::write(double t, const char *tag, const std::string &content)
     flush_host();
     if (sink_)
         sink_(format_entry(t, tag, content));
+}
+
+bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std::string &error, double *start)
+{
+    std::ifstream in(path);
+    if (!in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    for (std::string line; std::getline(in, line);) {
+        double t;
+        char tag[16];
+        int at = 0;
+        if (start != nullptr && sscanf(line.c_str(), "# start %lf", start) == 1)
+            continue;
+        if (line[0] == '#' || sscanf(line.c_str(), "%lf %15s %n", &t, tag, &at) != 2)
+            continue;
+        std::string kind = tag;
+        if (kind != "host->" && kind != "<-modem" && kind != "<-recv")
+            continue;
+        Exchange e{kind == "host->", kind == "<-recv" ? Speaker::Receiver : Speaker::Modem, t, {}};
+        unsigned byte;
+        int n;
+        for (const char *p = line.c_str() + at; sscanf(p, "%2x%n", &byte, &n) == 1; p += n)
+            e.bytes.push_back(static_cast<uint8_t>(byte));
+        script.push_back(e);
+    }
+    if (script.empty())
+        error = path + " holds no bytes of a line";
+    return !script.empty();
 }

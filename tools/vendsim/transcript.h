@@ -6,6 +6,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "personality.h"
 
@@ -43,5 +44,19 @@ private:
     double group_start_ = 0;
     double group_last_ = 0;
 };
+
+// One entry of a transcript with bytes on the line.
+struct Exchange {
+    bool from_host;
+    Speaker who;  // of device bytes
+    double t;
+    Bytes bytes;
+};
+
+// The exchanges of a transcript, and in *start (when given) the wall-clock
+// time its entries count from; false with a message in error when the file
+// cannot be read or holds none.
+bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std::string &error,
+                    double *start = nullptr);
 
 #endif
