@@ -1,6 +1,7 @@
 # What `cmake --install` and the Debian package put in place: the two
 # programs, the library (archive and shared) with its headers, its
-# pkg-config file and CMake package, the manual pages and the documentation.
+# pkg-config file and CMake package, the manual pages, the bash completions
+# and the documentation.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -46,6 +47,9 @@ install(CODE "
 install(FILES ${PROJECT_SOURCE_DIR}/man/vendhook.1 ${PROJECT_SOURCE_DIR}/man/vendsim.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/man/vendlink.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Where bash-completion looks for a command's completion when it is first used.
+install(FILES ${PROJECT_SOURCE_DIR}/tools/completion/vendhook ${PROJECT_SOURCE_DIR}/tools/completion/vendsim
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/examples/vendconnect.c
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

@@ -1,32 +1,38 @@
 #!/bin/sh
 # Builds vendhook and the simulated modem, hangs up its call in progress, and shows what
-# vendhook printed and what the modem received.  DEMO_BUILD names another build folder.
+# vendhook printed and what the modem received.  DEMO_BUILD names another build folder;
+# with DEMO_INSTALLED=1 the installed programs are run instead (the packages' own test).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${DEMO_BUILD:-$top/build}
+if [ -z "${DEMO_INSTALLED:-}" ]; then
+    build=${DEMO_BUILD:-$top/build}
+    cmake -S "$top" -B "$build" >/dev/null
+    cmake --build "$build" -j2 --target vendhook vendsim >/dev/null
+    build=$(cd "$build" && pwd)
+    # Run by name, as a user runs them: vendhook shows its name in its version line.
+    PATH=$build/src:$build/tools/vendsim:$PATH
+fi
 
-cmake -S "$top" -B "$build" >/dev/null
-cmake --build "$build" -j2 --target vendhook vendsim >/dev/null
-build=$(cd "$build" && pwd)  # vendhook runs in a folder of its own
-
+# vendhook runs in a folder of its own, where it keeps serial_port; "modem" there
+# is the simulated modem's terminal.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$build/tools/vendsim/vendsim" --connected --link "$work/modem" --transcript "$work/modem.log" \
-    --max-time 60 >/dev/null &
+cd "$work"
+vendsim --connected --link modem --transcript modem.log --max-time 60 >/dev/null &
 sim=$!
 tries=0
-until [ -L "$work/modem" ]; do
+until [ -L modem ]; do
     tries=$((tries + 1))
     [ "$tries" -le 100 ] || { echo "vendsim did not start" >&2; exit 1; }
     sleep 0.05
 done
 
-echo "\$ vendhook -D$work/modem"
+echo "\$ vendhook -Dmodem"
 status=0
-(cd "$work" && "$build/src/vendhook" "-D$work/modem") || status=$?
+vendhook -Dmodem || status=$?
 echo "(exit status $status)"
 wait "$sim" || true
 echo
 echo "What the modem received (vendsim transcript):"
-cat "$work/modem.log"
+cat modem.log
 exit "$status"

@@ -11,9 +11,8 @@ readelf -hW "$program" | grep -Eq '^ *Type: +DYN' || fail "not position-independ
 readelf -lW "$program" | grep -q INTERP || fail "no program interpreter"
 readelf -lW "$program" | grep -q GNU_RELRO || fail "no GNU_RELRO segment"
 readelf -dW "$program" | grep -Eq '\(BIND_NOW\)|\(FLAGS\).* NOW|\(FLAGS_1\).* NOW' || fail "symbols bound lazily"
-symbols=$(readelf --dyn-syms -W "$program")
-echo "$symbols" | grep -q ' __stack_chk_fail' || fail "no stack protector"
-[ "$fortify" = nofortify ] || echo "$symbols" | grep -Eq ' __[a-z_]+_chk(@|$)' || fail "no fortified libc call"
+readelf --dyn-syms -W "$program" | grep -q ' __stack_chk_fail' || fail "no stack protector"
+[ "$fortify" = nofortify ] || readelf --dyn-syms -W "$program" | grep -Eq ' __[a-z_]+_chk(@|$)' || fail "no fortified libc call"
 unprobed=$(readelf --debug-dump=info "$program" 2>/dev/null | awk -v dir="$source_dir/" '
     /DW_AT_producer/ { producer = $0; next }
     /DW_AT_name/ && producer != "" { sub(/.*: /, ""); if (index($0, dir) == 1 && producer !~ /stack-clash-protection/) print; producer = "" }')

@@ -46,20 +46,6 @@ Reply classify(const char *line, const char *dial_text, const char *hangup_text)
     return Reply::unexpected;
 }
 
-// Like wait_for_response with the acknowledgement text.
-int wait_for_setup_ack(int fd)
-{
-    time_t start = time(nullptr);
-    char line[MODEM_LINE_SIZE];
-    for (;;) {
-        read_modem_line(fd, sizeof line, line);
-        if (difftime(time(nullptr), start) >= setup_ack_limit)
-            return RC_MODEM_TIMEOUT;
-        if (reply_matches(line, modem_strings().ack_string))
-            return RC_OK;
-    }
-}
-
 }  // namespace
 
 extern "C" int init_modem(int fd, const char *dial, const char *config_file)
@@ -76,7 +62,7 @@ extern "C" int init_modem(int fd, const char *dial, const char *config_file)
     fprintf(get_stderr(), "Initializing modem...\n");
     Pause(1);
     send_modem_string(fd, modem_strings().setup_string);
-    if (wait_for_setup_ack(fd) != RC_OK)
+    if (wait_for_response(fd, modem_strings().ack_string, setup_ack_limit) != RC_OK)
         return RC_MODEM_TIMEOUT;
 
     send_modem_string(fd, modem_strings().dial_string);

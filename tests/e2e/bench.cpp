@@ -1,12 +1,13 @@
 #include "bench.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -87,56 +88,78 @@ void expect_text(const std::string &expected, const std::string &got, const char
 struct Outcome {
     int status = -1;
     std::string out, err;
-    double start = now(), wall = 0, cpu = 0;
+    double start = 0, wall = 0, cpu = 0;
 };
 
-// The program on the row's terminal or files.  On a terminal, its output is
-// read until it lets the terminal go (EIO), and at the pager's prompt a key
-// is pressed, or Ctrl-C.
+// The CPU time a process has used so far.
+double cpu_of(pid_t pid)
+{
+    clockid_t clock;
+    timespec ts = {};
+    return clock_getcpuclockid(pid, &clock) == 0 && clock_gettime(clock, &ts) == 0 ? ts.tv_sec + ts.tv_nsec / 1e9 : 0;
+}
+
+// The program with its error stream on a pipe or on the row's terminal, read
+// until the program lets it go; at the pager's prompt a key is pressed, or Ctrl-C.
 Outcome execute(const Row &row, const Run &run, const std::string &top, const std::string &program)
 {
-    int master = row.tty ? posix_openpt(O_RDWR | O_NOCTTY) : -1;
+    int master = row.tty ? posix_openpt(O_RDWR | O_NOCTTY) : -1, pipe_fds[2] = {-1, -1};
     std::string terminal = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "/dev/null";
+    if (!row.tty && pipe(pipe_fds) != 0)
+        return {};
     std::vector<std::string> argv = {program};
     for (const std::string &a : row.args)
         argv.push_back(run.expand(a));
     Outcome o;
     pid_t pid = spawn(argv, [&] {
         int in = open(terminal.c_str(), O_RDWR | O_NOCTTY), out = open((top + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
-        int err = row.tty ? in : open((top + "/err").c_str(), O_WRONLY | O_CREAT, 0644);
         termios t;
         if (tcgetattr(in, &t) == 0)
             t.c_oflag &= ~tcflag_t(OPOST), tcsetattr(in, TCSANOW, &t);  // the text as written
-        if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(run.dir.c_str()) != 0)
+        if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(row.tty ? in : pipe_fds[1], 2) < 0 || chdir(run.dir.c_str()) != 0)
             _exit(126);
+        close(pipe_fds[0]), close(pipe_fds[1]);
         setenv("LD_PRELOAD", row.nobody ? (top + "/shim.so").c_str() : SHIM, 1);
         setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
         setenv("VENDTEST_DTR_LOG", (top + "/dtr").c_str(), 1);
+        setenv("VENDTEST_SECONDS_FROM", "0.9", 1);  // its first wait starts 0.1 s into a second
         if ((row.env != nullptr && putenv(strdup(run.expand(row.env).c_str())) != 0) ||
             (row.nobody && (setgid(65534) != 0 || setuid(65534) != 0)))
             _exit(125);
     });
+    close(pipe_fds[1]);
+    const int from = row.tty ? master : pipe_fds[0];
+    double first = -1, last = now(), cpu_first = 0, cpu_last = 0;
+    bool answered = false, interrupted = row.tty || row.sigint_ms < 0;
     char buf[4096];
-    bool answered = false;
-    for (ssize_t n = 0; row.tty && n >= 0; n = read(master, buf, sizeof buf)) {
+    for (ssize_t n;;) {
+        pollfd p = {from, POLLIN, 0};
+        if (poll(&p, 1, interrupted || first < 0 ? -1 : std::max(0, int((first + row.sigint_ms / 1e3 - now()) * 1e3))) == 0) {
+            kill(pid, SIGINT), interrupted = true;
+            continue;
+        }
+        if ((n = read(from, buf, sizeof buf)) <= 0)
+            break;  // EOF, or EIO from a terminal: the program has ended
+        last = now(), cpu_last = cpu_of(pid);
+        if (first < 0)
+            first = last, cpu_first = cpu_last;
         o.err.append(buf, static_cast<size_t>(n));
-        if (!answered && o.err.find("<Press any key to continue>") != std::string::npos) {
+        if (row.tty && !answered && o.err.find("<Press any key to continue>") != std::string::npos) {
             answered = true;
-            usleep(100000);  // into its key read
+            termios t;  // not before it waits for the key, in one-character mode, however busy the machine
+            for (int i = 0; i < 500 && tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON); ++i)
+                usleep(10000);
             if (row.sigint_ms >= 0 ? kill(pid, SIGINT) != 0 : write(master, "x", 1) != 1)
                 break;
         }
     }
-    if (!row.tty && row.sigint_ms >= 0)
-        usleep(static_cast<useconds_t>(row.sigint_ms) * 1000), kill(pid, SIGINT);
+    EXPECT_LT(now() - last, 2.0) << "the program lingers after its last output";
+    o.start = first < 0 ? last : first, o.wall = last - o.start, o.cpu = cpu_last - cpu_first;
     int st = 0;
-    rusage ru;
-    wait4(pid, &st, 0, &ru);
-    o.wall = now() - o.start;
-    o.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+    waitpid(pid, &st, 0);
+    close(pipe_fds[0]);
     o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     o.out = read_file(top + "/out");
-    o.err = row.tty ? o.err : read_file(top + "/err");
     termios t;
     EXPECT_TRUE(!row.tty || (tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON) && (t.c_lflag & ECHO)))
         << "the terminal was left in one-character mode";

@@ -5,16 +5,19 @@
  * says it holds written bytes (as when flow control stops them); with
  * $VENDTEST_FULL naming a folder, writes to its files fail as on a full
  * disk; with $VENDTEST_SLOW_RENAME naming a file, a rename to it takes a
- * second. */
+ * second.  The rest is below. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <math.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #define REAL(name, type) ((type)dlsym(RTLD_NEXT, name))
@@ -58,4 +61,29 @@ int ioctl(int fd, unsigned long request, ...)
         close(out);
     }
     return 0;
+}
+
+/* A terminal that refuses to change its RTS/CTS flow control. */
+int tcsetattr(int fd, int when, const struct termios *tio)
+{
+    struct termios now;
+    if (getenv("VENDTEST_NO_RTSCTS") != NULL && tcgetattr(fd, &now) == 0 && ((now.c_cflag ^ tio->c_cflag) & CRTSCTS))
+        return errno = EINVAL, -1;
+    return REAL("tcsetattr", int (*)(int, int, const struct termios *))(fd, when, tio);
+}
+
+/* The calendar clock, which the whole-second deadlines read, with its seconds
+ * beginning $VENDTEST_SECONDS_FROM seconds after the program first reads it:
+ * a deadline's second then falls the same way among the program's own pauses
+ * in every run, wherever the real clock's seconds happen to fall. */
+time_t time(time_t *t)
+{
+    static double shift = -1;
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    double now = (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+    if (shift < 0)
+        shift = getenv("VENDTEST_SECONDS_FROM") != NULL ? fmod(now + atof(getenv("VENDTEST_SECONDS_FROM")), 1.0) : 0;
+    time_t seconds = (time_t)floor(now - shift);
+    return t != NULL ? (*t = seconds) : seconds;
 }

@@ -1,5 +1,5 @@
 // The files: how the modem configuration file is read and written back,
-// its name, and the device-name file's first line.
+// and its name.
 #include <filesystem>
 
 #include "modem_internal.h"
@@ -24,7 +24,6 @@ TEST(LoadModemConfig, LinesReadAndTheFileWrittenBack)
          RC_OK, "DIAL ATDT2\nHANGUP ATH1\nSETUP AT2\nCONNECT CARRIER\nACK K\n", ""},
         {"ATDT9", "DIAL ATDT1\n", RC_OK, "DIAL ATDT9\n" + defaults, ""},
         {"", "DIAL ATDT1\n", RC_OK, "DIAL \n" + defaults, ""},
-        {nullptr, " HANGUP X\n", RC_CONFIG_IDENTIFIER, " HANGUP X\n", "Unrecognized identifier:\n HANGUP X\n\n"},
         {nullptr, "ACK OK\nhangup x", RC_CONFIG_IDENTIFIER, "ACK OK\nhangup x", "Unrecognized identifier:\nhangup x\n"},
     };
     const auto descriptors = open_descriptors();
@@ -47,7 +46,6 @@ TEST(FormSafeScriptName, BaseAndTheDevicesLastPartInTheCallersBuffer)
     const std::string b(150, 'b'), d(48, 'd');
     const std::tuple<std::string, std::string, std::string, std::string> rows[] = {  // base, device, name, device after
         {"modem.dat", "/dev/ttya", "modem.dat.ttya", "/dev.ttya"},
-        {"m", "/a/b/c", "m.c", "/a/b.c"},
         {"m", "ttyS0", "mttyS0", "ttyS0"},
         {"m", "/ttyS0", "m/ttyS0", "/ttyS0"},  // the first character is never looked at
         {"m", "", "m", ""},
@@ -64,15 +62,4 @@ TEST(FormSafeScriptName, BaseAndTheDevicesLastPartInTheCallersBuffer)
     char dest[SCRIPT_NAME_SIZE], device[] = "/dev/ttya";
     EXPECT_EQ(form_safe_script_name(dest, nullptr, device), nullptr);
     EXPECT_EQ(form_safe_script_name(dest, b.c_str(), nullptr), b.c_str());
-}
-
-TEST(GetDeviceFile, NameTakenFromTheFirstLineWithinTheCallersBuffer)
-{
-    unit::Folder folder;
-    unit::write_file("serial_port", std::string(300, 'x'));
-    unit::Guarded name(80);
-    name.bytes[0] = '\0';
-    EXPECT_EQ(get_device_file(name.data()), RC_OK);
-    EXPECT_EQ(std::string(name.data()), std::string(79, 'x'));
-    EXPECT_TRUE(name.intact());
 }

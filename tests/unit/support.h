@@ -12,6 +12,7 @@
 #include <functional>
 #include <sstream>
 
+#include "fuzz.h"
 #include "vendlink/io.h"
 
 namespace unit {
@@ -73,14 +74,7 @@ struct Guarded {
 };
 
 // A framed packet: 0x02, status, type, length, data, checksum, 0x03.
-inline std::string packet(int type, const std::string &data, int status = 0)
-{
-    std::string p = {'\x02', char(status), char(type), char(data.size())};
-    unsigned sum = 0;
-    for (unsigned char c : p.substr(1) + data)
-        sum += c;
-    return p + data + char(sum) + '\x03';
-}
+inline std::string packet(int type, const std::string &data, int status = 0) { return fuzz::framed(type, data, char(status)); }
 
 }  // namespace unit
 

@@ -1,5 +1,6 @@
 // vendsim: a simulated modem, with a simulated receiver behind it, on a
-// pseudo-terminal, for testing the programs that talk to the real ones.
+// pseudo-terminal or a serial device, for testing the programs that talk to
+// the real ones.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -71,9 +72,40 @@ SessionEnd serve_one(const SessionSetup &setup, const std::vector<Exchange> &scr
     return end;
 }
 
+int status_of(SessionEnd end)
+{
+    switch (end) {
+    case SessionEnd::TimeUp: return kTimeUp;
+    case SessionEnd::Mismatch: return kMismatch;
+    case SessionEnd::Failed: return kFailed;
+    default: return kDone;
+    }
+}
+
+// A device has no host closing a pty to end a session: one session lasts
+// until the device goes away, a signal comes or the time is up.
+int serve_port(const Scenario &sc, Transcript &log, const Clock &clock, const sigset_t &wait_mask,
+               const std::vector<Exchange> &script)
+{
+    std::string error;
+    int fd = open_port(sc.port, sc.device_speed, sc.device_parity, error);
+    if (fd < 0) {
+        fprintf(stderr, "vendsim: %s\n", error.c_str());
+        return kFailed;
+    }
+    printf("%s\n", sc.port.c_str());
+    fflush(stdout);
+    log.pty(clock.now(), sc.port);
+    SessionEnd end = serve_one({fd, sc, log, clock, sc.max_time, &wait_mask}, script);
+    close(fd);
+    return status_of(end);
+}
+
 int serve(const Scenario &sc, Transcript &log, const Clock &clock, const sigset_t &wait_mask,
           const std::vector<Exchange> &script)
 {
+    if (!sc.port.empty())
+        return serve_port(sc, log, clock, wait_mask, script);
     for (;;) {
         Pty pty;
         int status = bring_up(sc, pty);
@@ -87,12 +119,7 @@ int serve(const Scenario &sc, Transcript &log, const Clock &clock, const sigset_
             continue;
         if (!sc.link.empty())
             remove_link(sc.link, pty.slave);
-        switch (end) {
-        case SessionEnd::TimeUp: return kTimeUp;
-        case SessionEnd::Mismatch: return kMismatch;
-        case SessionEnd::Failed: return kFailed;
-        default: return kDone;
-        }
+        return status_of(end);
     }
 }
 

@@ -177,6 +177,11 @@ void Modem::finish_dial(double now, Outbox &out)
         say(kNoCarrier, out);
         out.event("no carrier");
         return;
+    case DialResult::Ok:
+        // As for a dial command ending in ";": back in command mode, no call.
+        say(kOk, out);
+        out.event("dial ended without a call");
+        return;
     case DialResult::Silent:
         out.event("dial unanswered");
         return;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pty.h"
+
 // The filler after the last counter starts with a letter: a digit there
 // would run on into "   45" for a reader that skips blanks and reads up to
 // five characters.
@@ -97,6 +99,7 @@ bool set_dial(Scenario &sc, const char *v)
 {
     static const Named<DialResult> results[] = {{"busy", DialResult::Busy},
                                                 {"no-carrier", DialResult::NoCarrier},
+                                                {"ok", DialResult::Ok},
                                                 {"silent", DialResult::Silent}};
     if (strcmp(v, "connect") == 0) {
         sc.modem.dial = DialResult::Connect;
@@ -148,6 +151,9 @@ const OptionRule kOptions[] = {
     {"record", true, [](S &s, V v) { s.record = v; return *v != '\0'; }},
     {"replay", true, [](S &s, V v) { s.replay = v; return *v != '\0'; }},
     {"device-parity", true, set_device_parity},
+    {"port", true, [](S &s, V v) { s.port = v; return *v != '\0'; }},
+    {"device-speed", true,
+     [](S &s, V v) { return parse_count(v, 115200, s.device_speed) && speed_code(s.device_speed) != 0; }},
     {"reply", true, set_reply},
     {"vanish-after-bytes", true, set_vanish_bytes},
     {"no-echo", false, [](S &s, V) { s.modem.echo = false; return true; }},
@@ -226,6 +232,10 @@ ParseOutcome parse_options(int argc, const char *const *argv, Scenario &sc, std:
         error = "--record and --replay do not go together";
         return ParseOutcome::Error;
     }
+    if (!sc.port.empty() && (!sc.record.empty() || !sc.link.empty() || sc.keep)) {
+        error = "--port goes with none of --record, --link and --keep";
+        return ParseOutcome::Error;
+    }
     return ParseOutcome::Run;
 }
 
@@ -241,9 +251,13 @@ void print_usage(FILE *to)
           "  --max-time SECONDS     end with status 3 after this long (default 600)\n"
           "  --keep                 serve a fresh terminal after the host closes the line\n"
           "  -h, --help             this text\n"
+          "A serial device instead of a pseudo-terminal:\n"
+          "  --port DEVICE          serve DEVICE, raw, until it goes away or time is up\n"
+          "  --device-speed BAUD    its speed (default 9600)\n"
+          "  --device-parity P      none, odd or even on the device (default: odd;\n"
+          "                         with --record, the host's)\n"
           "Instead of the simulated modem and receiver:\n"
           "  --record DEVICE        relay to a real serial device, recording the line\n"
-          "  --device-parity P      none, odd or even on the device (default: the host's)\n"
           "  --replay FILE          play the device's side of a transcript; status 4 when\n"
           "                         the host's bytes differ from the transcript's\n"
           "Modem:\n"
@@ -252,7 +266,7 @@ void print_usage(FILE *to)
           "  --no-echo              do not echo commands\n"
           "  --connected            start with a call in progress\n"
           "  --guard SECONDS        escape guard time (default 1.0)\n"
-          "  --dial RESULT          connect[:SPEED], busy, no-carrier or silent\n"
+          "  --dial RESULT          connect[:SPEED], busy, no-carrier, ok or silent\n"
           "                         (default connect:9600)\n"
           "  --dial-delay SECONDS   time from dial to result (default 2)\n"
           "Receiver:\n"

@@ -7,7 +7,7 @@
 #include <string>
 
 enum class ReplyMode { Ok, Silent, Garbage, Late, Vanish };
-enum class DialResult { Connect, Busy, NoCarrier, Silent };
+enum class DialResult { Connect, Busy, NoCarrier, Ok, Silent };
 enum class EnqAnswer { Ack, Nak, Silent };
 enum class DeviceParity { FromHost, None, Odd, Even };
 
@@ -46,6 +46,8 @@ struct Scenario {
     std::string transcript;
     std::string record;            // a real device to relay to, recording
     std::string replay;            // a transcript to play the device's side of
+    std::string port;              // a serial device to serve instead of a pty
+    unsigned long device_speed = 9600;  // --port's speed
     DeviceParity device_parity = DeviceParity::FromHost;
     double max_time = 600;
     bool keep = false;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 static bool fail(std::string &error, const char *what)
 {
@@ -72,4 +73,56 @@ void remove_link(const std::string &link, const std::string &target)
     buf[n] = '\0';
     if (target == buf)
         unlink(link.c_str());
+}
+
+namespace {
+const std::pair<speed_t, unsigned long> kSpeeds[] = {{B300, 300},     {B600, 600},     {B1200, 1200},
+                                                     {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+                                                     {B19200, 19200}, {B38400, 38400}, {B57600, 57600},
+                                                     {B115200, 115200}};
+}  // namespace
+
+speed_t speed_code(unsigned long baud)
+{
+    for (auto [code, rate] : kSpeeds)
+        if (rate == baud)
+            return code;
+    return 0;
+}
+
+unsigned long baud_of(speed_t code)
+{
+    for (auto [c, rate] : kSpeeds)
+        if (c == code)
+            return rate;
+    return 0;
+}
+
+int open_port(const std::string &path, unsigned long baud, DeviceParity parity, std::string &error)
+{
+    // Not waiting for carrier: the host at the other end may not be there yet.
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        fail(error, path.c_str());
+        return -1;
+    }
+    // A modem answers whatever the host's flow control does, and a null-modem
+    // cable may not carry RTS and CTS at all.
+    termios tio;
+    bool ok = tcgetattr(fd, &tio) == 0;
+    if (ok) {
+        cfmakeraw(&tio);
+        tio.c_cflag = CS8 | CREAD | CLOCAL;
+        if (parity != DeviceParity::None)
+            tio.c_cflag |= PARENB | (parity == DeviceParity::Even ? 0 : PARODD);
+        tio.c_cc[VMIN] = 1;
+        tio.c_cc[VTIME] = 0;
+        ok = cfsetspeed(&tio, speed_code(baud)) == 0 && tcsetattr(fd, TCSANOW, &tio) == 0;
+    }
+    if (!ok) {
+        fail(error, (path + ": serial line set-up").c_str());
+        close(fd);
+        return -1;
+    }
+    return fd;
 }

@@ -1,9 +1,13 @@
 // The pseudo-terminal the host takes for its serial port, and the symlink
-// that gives it a stable name.
+// that gives it a stable name; or a real serial device served instead.
 #ifndef VENDSIM_PTY_H
 #define VENDSIM_PTY_H
 
+#include <termios.h>
+
 #include <string>
+
+#include "options.h"
 
 struct Pty {
     int master = -1;
@@ -18,5 +22,13 @@ enum class LinkResult { Made, NotSymlink, Failed };
 LinkResult point_link(const std::string &link, const std::string &target, std::string &error);
 // Removes link if it still points at target (it may have been taken over).
 void remove_link(const std::string &link, const std::string &target);
+
+// The termios code of a baud rate and back; 0 for a rate we do not serve.
+speed_t speed_code(unsigned long baud);
+unsigned long baud_of(speed_t code);
+
+// A serial device, raw and non-blocking at baud and parity (odd unless told),
+// without flow control; -1 with a message in error on failure.
+int open_port(const std::string &path, unsigned long baud, DeviceParity parity, std::string &error);
 
 #endif

@@ -10,6 +10,7 @@
 
 #include "dump.h"
 #include "frame.h"
+#include "pty.h"
 
 namespace {
 
@@ -101,20 +102,10 @@ private:
         termios dev = device_settings(host, s_.scenario.device_parity);
         bool set = tcsetattr(device_, TCSANOW, &dev) == 0;
         char text[96];
-        snprintf(text, sizeof text, "line %u 8%s%d, RTS/CTS %s%s", speed_of(cfgetospeed(&dev)),
+        snprintf(text, sizeof text, "line %lu 8%s%d, RTS/CTS %s%s", baud_of(cfgetospeed(&dev)),
                  parity_name(dev.c_cflag), (dev.c_cflag & CSTOPB) ? 2 : 1,
                  (dev.c_cflag & CRTSCTS) ? "on" : "off", set ? "" : " (the device refused them)");
         s_.log.event(now, text);
-    }
-
-    static unsigned speed_of(speed_t code)
-    {
-        const std::pair<speed_t, unsigned> speeds[] = {{B300, 300}, {B600, 600}, {B1200, 1200}, {B2400, 2400},
-            {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
-        for (auto [c, baud] : speeds)
-            if (c == code)
-                return baud;
-        return 0;
     }
 
     // Moves what one side has to the other; false when the side it reads is gone.
@@ -246,7 +237,7 @@ private:
             failed_ = true;
             s_.log.event(s_.clock.now(), "expected " + what_is_left() + ", got the line closed");
         }
-        return end(failed_ ? SessionEnd::Mismatch : SessionEnd::HostClosed, "host closed the line");
+        return end(failed_ ? SessionEnd::Mismatch : SessionEnd::HostClosed, closed_text(s_));
     }
 
     SessionEnd end(SessionEnd why, const char *event) { return end_session(s_, why, event); }

@@ -57,6 +57,11 @@ SessionEnd end_session(const SessionSetup &s, SessionEnd why, const char *event)
     return why;
 }
 
+const char *closed_text(const SessionSetup &s)
+{
+    return s.scenario.port.empty() ? "host closed the line" : "the port went away";
+}
+
 std::optional<SessionEnd> stop_or_time_up(const SessionSetup &s)
 {
     if (stop_requested())
@@ -123,7 +128,7 @@ std::optional<SessionEnd> Session::wait_and_serve()
     if (p.revents & POLLIN)
         return take_input(now);
     if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
-        return end(SessionEnd::HostClosed, "host closed the line");
+        return end(SessionEnd::HostClosed, closed_text(s_));
     return std::nullopt;
 }
 
@@ -134,7 +139,7 @@ std::optional<SessionEnd> Session::take_input(double now)
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return std::nullopt;
     if (n <= 0)  // EIO once the last slave descriptor is closed
-        return end(SessionEnd::HostClosed, "host closed the line");
+        return end(SessionEnd::HostClosed, closed_text(s_));
 
     size_t take = static_cast<size_t>(n);
     bool vanish = false;
@@ -164,7 +169,7 @@ std::optional<SessionEnd> Session::perform(const Outbox &out)
         case Action::Kind::Send: {
             WriteResult r = write_all(s_.master, a.bytes);
             if (r == WriteResult::Gone)
-                return end(SessionEnd::HostClosed, "host closed the line");
+                return end(SessionEnd::HostClosed, closed_text(s_));
             s_.log.sent(t, a.speaker, a.bytes);
             if (r == WriteResult::Stalled)
                 s_.log.event(s_.clock.now(), "output stalled (host not reading), rest dropped");

@@ -1,5 +1,5 @@
-// One session: the host on the far side of one pty, served until it closes
-// the line, the modem vanishes, a signal arrives or time runs out.
+// One session: the host on the far side of one pty or port, served until it
+// closes the line, the modem vanishes, a signal arrives or time runs out.
 #ifndef VENDSIM_SESSION_H
 #define VENDSIM_SESSION_H
 
@@ -27,6 +27,8 @@ SessionEnd serve_session(const SessionSetup &setup);
 // What the loops of the session kinds share.
 // Logs why the session ends, and returns it.
 SessionEnd end_session(const SessionSetup &setup, SessionEnd why, const char *event);
+// What a failed read means: the host closed its pty, or the port went away.
+const char *closed_text(const SessionSetup &setup);
 // The end a stop signal or the run's time makes, if either has come.
 std::optional<SessionEnd> stop_or_time_up(const SessionSetup &setup);
 enum class WriteResult { Done, Gone, Stalled };

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -56,10 +57,23 @@ void platform_disable_swtch(struct termios *tio)
 #endif
 }
 
+// A USB driver counts a transfer in flight as queued until the device has
+// acknowledged it, cdc-acm a whole buffer for it (10240 bytes at high
+// speed), and that may come after the modem's answer; so a count is taken
+// for held bytes only when it has not gone within a short while.
+const int settle_ms = 100;
+const int settle_step_ms = 10;
+
 int platform_output_queued(int fd)
 {
     int n = 0;
-    return ioctl(fd, TIOCOUTQ, &n) == 0 ? n : 0;
+    for (int waited = 0;; waited += settle_step_ms) {
+        if (ioctl(fd, TIOCOUTQ, &n) != 0)
+            return 0;
+        if (n <= 0 || waited >= settle_ms)
+            return n;
+        poll(nullptr, 0, settle_step_ms);
+    }
 }
 
 int platform_get_flowctl(int fd, struct line_flowctl *x)

@@ -28,7 +28,8 @@ tcflag_t platform_flowctl_cflag_bits();
 // Disables the switch character, where the platform has one.
 void platform_disable_swtch(struct termios *tio);
 
-// Bytes written to the line that the driver still holds (0 when it cannot tell).
+// Bytes written to the line that the driver still holds, and has held for a
+// short while: not those merely in flight (0 when it cannot tell).
 int platform_output_queued(int fd);
 
 // Reads and writes the flow-control record: 0, or -1 with errno set.
