@@ -235,7 +235,7 @@ void run_row(const char *program, bool version_lines, const Row &row)
                           "Copyright (c) 1996-1999 Orvanta.  All rights reserved.\n" + ran + ", 2.9\n";
     expect_text((version_lines ? version : "") + run.expand(row.err), o.err, "standard error");
     EXPECT_NEAR(o.wall, row.wall, row.slack);
-    EXPECT_LT(o.cpu, 0.1) << "a wait that spins";
+    EXPECT_LT(o.cpu, 0.25) << "a wait that spins";  // 0.5 s or more; a busy host may charge 0.1 s
     termios t = {};
     tcgetattr(run.line_fd, &t);
     EXPECT_TRUE(row.line.empty() || describe(t) == row.line) << describe(t) << "\nexpected " << row.line;

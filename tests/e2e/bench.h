@@ -1,6 +1,6 @@
 // The end-to-end bench: a row is one run of a real program in a fresh folder,
 // mostly against vendsim on a pseudo-terminal, and states what a user could
-// see of it.  Its times, and the under 0.1 s of CPU it may use, count from
+// see of it.  Its times, and the quarter second of CPU it may use, count from
 // its first output to its last (the closing line), whatever its start-up and
 // exit cost a busy machine; the calendar clock's seconds fall the same way in
 // every run (docs/ci.md says how and why).

@@ -107,7 +107,7 @@ TEST(GetMessage, SilentLineGivesUpAtTheDeadlineWithoutSpinning)
     clock_t cpu = clock();
     EXPECT_EQ(get_message(line.port, data, &length), 0);
     EXPECT_EQ(time(nullptr) - start, 6);
-    EXPECT_LT(clock() - cpu, CLOCKS_PER_SEC / 10);
+    EXPECT_LT(clock() - cpu, CLOCKS_PER_SEC / 4);  // spinning, the call would burn six seconds
 }
 
 TEST(Conversions, BigEndianIntegersAndDoubles)
