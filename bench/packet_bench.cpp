@@ -164,8 +164,7 @@ bool empty(TakeFn take, RingRound &r)
     return found == r.per_round && type == packet_type && length == r.size - 6;
 }
 
-template <WriteFn write, TakeFn take>
-void BM_ring_ingest(benchmark::State &state)
+template <WriteFn write, TakeFn take> void BM_ring_ingest(benchmark::State &state)
 {
     RingRound r = ring_round(state);
     for (auto _ : state) {
@@ -180,8 +179,7 @@ void BM_ring_ingest(benchmark::State &state)
     count_packets(state, state.iterations() * r.per_round, r.size);
 }
 
-template <WriteFn write, TakeFn take>
-void BM_ring_take(benchmark::State &state)
+template <WriteFn write, TakeFn take> void BM_ring_take(benchmark::State &state)
 {
     RingRound r = ring_round(state);
     for (auto _ : state) {
@@ -198,8 +196,7 @@ void BM_ring_take(benchmark::State &state)
 }
 
 // One packet in, one packet out: the ring as a reader loop uses it.
-template <WriteFn write, TakeFn take>
-void BM_ring_round_trip(benchmark::State &state)
+template <WriteFn write, TakeFn take> void BM_ring_round_trip(benchmark::State &state)
 {
     RingRound r = ring_round(state);
     int type;
@@ -247,10 +244,22 @@ BENCHMARK(BM_send_msg)->Arg(20)->Arg(255);
 BENCHMARK(BM_get_message_pipe)->Arg(20)->Arg(255)->UseManualTime();
 BENCHMARK(BM_get_message_pty)->Arg(20)->Arg(255)->UseManualTime();
 
-BENCHMARK_TEMPLATE(BM_ring_ingest, write_buffer, is_msg_in_buffer)->Arg(20)->Arg(255)->UseManualTime();
-BENCHMARK_TEMPLATE(BM_ring_ingest, byte_ring_write, byte_ring_take)->Arg(20)->Arg(255)->UseManualTime();
-BENCHMARK_TEMPLATE(BM_ring_take, write_buffer, is_msg_in_buffer)->Arg(20)->Arg(255)->UseManualTime();
-BENCHMARK_TEMPLATE(BM_ring_take, byte_ring_write, byte_ring_take)->Arg(20)->Arg(255)->UseManualTime();
+BENCHMARK_TEMPLATE(BM_ring_ingest, write_buffer, is_msg_in_buffer)
+    ->Arg(20)
+    ->Arg(255)
+    ->UseManualTime();
+BENCHMARK_TEMPLATE(BM_ring_ingest, byte_ring_write, byte_ring_take)
+    ->Arg(20)
+    ->Arg(255)
+    ->UseManualTime();
+BENCHMARK_TEMPLATE(BM_ring_take, write_buffer, is_msg_in_buffer)
+    ->Arg(20)
+    ->Arg(255)
+    ->UseManualTime();
+BENCHMARK_TEMPLATE(BM_ring_take, byte_ring_write, byte_ring_take)
+    ->Arg(20)
+    ->Arg(255)
+    ->UseManualTime();
 BENCHMARK_TEMPLATE(BM_ring_round_trip, write_buffer, is_msg_in_buffer)->Arg(20)->Arg(255);
 BENCHMARK_TEMPLATE(BM_ring_round_trip, byte_ring_write, byte_ring_take)->Arg(20)->Arg(255);
 

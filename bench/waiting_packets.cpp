@@ -80,7 +80,8 @@ void frame_packet(unsigned char *out, int type, int size)
 
 PacketLine::PacketLine(LineKind kind, int packet_size, int type)
 {
-    bool opened = kind == LineKind::pipe ? open_pipe(&reader_, &writer_) : open_pty(&reader_, &writer_);
+    bool opened
+        = kind == LineKind::pipe ? open_pipe(&reader_, &writer_) : open_pty(&reader_, &writer_);
     if (!opened)
         return;  // ok() is false; the destructor closes what was opened
     int limit = kind == LineKind::pipe ? pipe_batch_limit : pty_batch_limit;

@@ -29,12 +29,23 @@ static int parse(int argc, char **argv, struct settings *s)
         if (a[0] != '-' || a[1] == '\0')
             return -1;
         switch (a[1]) {
-        case 'D': s->device = argv[i] + 2; break;
-        case 'B': s->baud = strtol(a + 2, NULL, 10); break;
-        case 'P': s->parity = a[2] == 'e' ? 1 : a[2] == 'n' ? 2 : 0; break;
-        case 'C': s->config_base = a + 2; break;
-        case 'M': s->dial = a + 2; break;
-        default: return -1;
+        case 'D':
+            s->device = argv[i] + 2;
+            break;
+        case 'B':
+            s->baud = strtol(a + 2, NULL, 10);
+            break;
+        case 'P':
+            s->parity = a[2] == 'e' ? 1 : a[2] == 'n' ? 2 : 0;
+            break;
+        case 'C':
+            s->config_base = a + 2;
+            break;
+        case 'M':
+            s->dial = a + 2;
+            break;
+        default:
+            return -1;
         }
     }
     return s->device != NULL && s->device[0] != '\0' ? 0 : -1;

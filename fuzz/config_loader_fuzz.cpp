@@ -11,16 +11,21 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const std::string file = fuzz::quiet_file("modem.dat");
-    const std::string in(reinterpret_cast<const char *>(data), size), dial = in.substr(size > 0, in.find('\n') - 1);
+    const std::string in(reinterpret_cast<const char *>(data), size),
+        dial = in.substr(size > 0, in.find('\n') - 1);
     std::ofstream(file, std::ios::binary | std::ios::trunc) << in;
-    const int rc = load_modem_config(size > 0 && (data[0] & 1) ? dial.c_str() : nullptr, file.c_str());
+    const int rc
+        = load_modem_config(size > 0 && (data[0] & 1) ? dial.c_str() : nullptr, file.c_str());
     std::ostringstream written;
     written << std::ifstream(file, std::ios::binary).rdbuf();
     const ModemStrings &s = modem_strings();
     FUZZ_CHECK(rc == RC_OK || (rc == RC_CONFIG_IDENTIFIER && written.str() == in));
-    FUZZ_CHECK(rc != RC_OK || (*s.hangup_string && *s.setup_string && *s.connect_string && *s.ack_string));
-    FUZZ_CHECK(rc != RC_OK || written.str() == std::string("DIAL ") + s.dial_string + "\nHANGUP " + s.hangup_string +
-                                                  "\nSETUP " + s.setup_string + "\nCONNECT " + s.connect_string + "\nACK " +
-                                                  s.ack_string + "\n");
+    FUZZ_CHECK(rc != RC_OK
+               || (*s.hangup_string && *s.setup_string && *s.connect_string && *s.ack_string));
+    FUZZ_CHECK(rc != RC_OK
+               || written.str()
+                   == std::string("DIAL ") + s.dial_string + "\nHANGUP " + s.hangup_string
+                       + "\nSETUP " + s.setup_string + "\nCONNECT " + s.connect_string + "\nACK "
+                       + s.ack_string + "\n");
     return 0;
 }

@@ -12,23 +12,26 @@
 
 #include "vendlink/io.h"
 
-#define FUZZ_CHECK(cond) ((cond) ? (void)0 : (fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond), abort()))
+#define FUZZ_CHECK(cond)                                                                           \
+    ((cond) ? (void)0                                                                              \
+            : (fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond), abort()))
 
 namespace fuzz {
 
 inline std::string framed(int type, const std::string &data, char status = 0)
 {
-    unsigned sum = static_cast<unsigned char>(status) + static_cast<unsigned char>(type) + data.size();
+    unsigned sum
+        = static_cast<unsigned char>(status) + static_cast<unsigned char>(type) + data.size();
     for (unsigned char c : data)
         sum += c;
-    return std::string{'\x02', status, char(type), char(data.size())} + data + char(sum) + '\x03';
+    return std::string {'\x02', status, char(type), char(data.size())} + data + char(sum) + '\x03';
 }
 
 // Whether the packet stands in `bytes` whole under some status byte; or
 // but for its end byte, which get_message does not look at.
 inline bool stands_in(const std::string &bytes, int type, const std::string &data, bool with_end)
 {
-    const std::string body = std::string{char(type), char(data.size())} + data;
+    const std::string body = std::string {char(type), char(data.size())} + data;
     for (size_t at = bytes.find(body, 2); at != std::string::npos; at = bytes.find(body, at + 1)) {
         const std::string p = framed(type, data, bytes[at - 1]);
         if (bytes.compare(at - 2, p.size() - !with_end, p, 0, p.size() - !with_end) == 0)

@@ -12,9 +12,12 @@ namespace {
 int parity_code(char c)
 {
     switch (tolower(static_cast<unsigned char>(c))) {
-    case 'e': return 1;
-    case 'n': return 2;
-    default: return 0;
+    case 'e':
+        return 1;
+    case 'n':
+        return 2;
+    default:
+        return 0;
     }
 }
 
@@ -52,4 +55,3 @@ bool apply_option(char *arg, RunSettings *run)
         return false;
     }
 }
-

@@ -5,9 +5,9 @@
 
 struct RunSettings {
     unsigned long baud = 9600;
-    int parity = 0;                      // 0 odd, 1 even, 2 none
-    char *device = nullptr;              // points into the argument itself
-    const char *config_base = nullptr;   // likewise
+    int parity = 0;                     // 0 odd, 1 even, 2 none
+    char *device = nullptr;             // points into the argument itself
+    const char *config_base = nullptr;  // likewise
 };
 
 // Applies one argument: settings go into *run, the two line-control choices

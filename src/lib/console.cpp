@@ -90,8 +90,7 @@ extern "C" {
 
 char *print_version(const char *program, const char *ident, char *out)
 {
-    fprint_usage(stderr, banner_format, release, platform_word, build_day, build_month,
-                 build_year);
+    fprint_usage(stderr, banner_format, release, platform_word, build_day, build_month, build_year);
     fprint_usage(stderr, "%s", rights_notice);
     char revision[256];
     if (sscanf(ident, "$Header: %*s %255s %*s", revision) != 1)

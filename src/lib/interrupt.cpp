@@ -55,7 +55,7 @@ struct timespec ms_to_timespec(long ms)
 
 void install(void (*action)(int))
 {
-    struct sigaction sa {};
+    struct sigaction sa { };
     sa.sa_handler = action;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;

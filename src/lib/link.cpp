@@ -28,7 +28,10 @@ const int ident_reply = 0x07;
 // reading; its output, and those after it, keep what they were set to.
 class RecordReader {
 public:
-    explicit RecordReader(const char *text) : p_(text) {}
+    explicit RecordReader(const char *text)
+        : p_(text)
+    {
+    }
 
     bool chars(int n, char *dest)
     {

@@ -12,8 +12,8 @@
 
 namespace {
 
-[[maybe_unused]] const char modem_ident[] =
-    "$Header: modem_config.cpp,v 1.14 99/12/21 15:11:17 devel Exp $";
+[[maybe_unused]] const char modem_ident[]
+    = "$Header: modem_config.cpp,v 1.14 99/12/21 15:11:17 devel Exp $";
 
 const char default_hangup[] = "~~+++~~ATH";
 const char default_connect[] = "CONNECT";
@@ -100,8 +100,8 @@ int write_config(const char *config_file)
                      strings.setup_string, "CONNECT", strings.connect_string, "ACK",
                      strings.ack_string);
     int rc = n >= 0 && n < static_cast<int>(sizeof text)
-                 ? replace_file_text(config_file, text, static_cast<size_t>(n), O_WRONLY)
-                 : TEXTFILE_CANNOT_OPEN;
+        ? replace_file_text(config_file, text, static_cast<size_t>(n), O_WRONLY)
+        : TEXTFILE_CANNOT_OPEN;
     if (rc == TEXTFILE_CANNOT_OPEN) {
         fprintf(get_stderr(), "Could not open %s for writing.\n", config_file);
         return RC_CONFIG_WRITE;

@@ -97,8 +97,9 @@ int disconnect_modem(int fd, const char *config_file)
     // A modem that is off keeps CTS low, and RTS/CTS then holds the string
     // in the driver, where closing the port would wait for it half a minute.
     if (io_discard_held_output(fd))
-        fprintf(get_stderr(), "The modem did not take the hang-up string (flow control is holding it: "
-                              "is the modem on, and the cable wired for RTS/CTS?).\n");
+        fprintf(get_stderr(),
+                "The modem did not take the hang-up string (flow control is holding it: "
+                "is the modem on, and the cable wired for RTS/CTS?).\n");
     return RC_OK;
 }
 

@@ -15,7 +15,7 @@ const unsigned char STX = 0x02;
 const unsigned char ETX = 0x03;
 const int skipped_type = 0x93;
 const int work_buffer_size = 300;
-const int ring_max_length = 249;       // longest data a ring packet may carry
+const int ring_max_length = 249;  // longest data a ring packet may carry
 const double reply_deadline_s = 5.0;
 
 const unsigned ring_size = 8192;
@@ -82,7 +82,10 @@ unsigned char sum_of(const unsigned char *bytes, int n)
 
 class Deadline {
 public:
-    Deadline() : at_(time(nullptr) + static_cast<time_t>(reply_deadline_s * io_timeout_scale())) {}
+    Deadline()
+        : at_(time(nullptr) + static_cast<time_t>(reply_deadline_s * io_timeout_scale()))
+    {
+    }
     bool passed() const { return difftime(at_, time(nullptr)) < 0; }
 
 private:
@@ -212,8 +215,8 @@ int is_msg_in_buffer(unsigned char *data, int *type, int *length)
 
 uint32_t buf2UL(const unsigned char *bytes)
 {
-    return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
-           (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
+    return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16)
+        | (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
 }
 
 double buf2double(const unsigned char *bytes)

@@ -19,12 +19,15 @@ namespace {
 const char FNAME[] = "serial_port";
 const char default_device[] = "/dev/ttya";
 
+// The sizes read as one table.
+// clang-format off
 const int device_path_size = 132;
 const int device_copy_max = 80;    // characters of a caller's path that are used
 const int device_line_size = 80;   // bytes read from the device-name file
 const int flush_buffer_size = 300;
 const int clear_block_size = 260;
 const int vtime_max = 255;         // VTIME is one byte
+// clang-format on
 
 // How long a write may wait for the line to take bytes.  With RTS/CTS on,
 // Linux stops our output while CTS is low, so a modem that is off would
@@ -181,8 +184,9 @@ int get_device_file(char *name)
         // file cannot record it, and the file is left as it was.
         int rc = writable ? store_device_name(name) : 0;
         if (rc == TEXTFILE_CANNOT_OPEN)
-            fprintf(stderr, "Can not store the device name in \"%s\" (%s); using %s for this run.\n",
-                    FNAME, strerror(errno), name);
+            fprintf(stderr,
+                    "Can not store the device name in \"%s\" (%s); using %s for this run.\n", FNAME,
+                    strerror(errno), name);
         else if (rc != 0)
             report_not_written(stderr, FNAME);
         return RC_OK;

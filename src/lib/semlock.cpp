@@ -11,8 +11,8 @@
 
 namespace {
 
-[[maybe_unused]] const char semlock_ident[] =
-    "$Header: semlock.cpp,v 1.3 99/07/26 01:12:29 devel Exp $";
+[[maybe_unused]] const char semlock_ident[]
+    = "$Header: semlock.cpp,v 1.3 99/07/26 01:12:29 devel Exp $";
 
 const int key_project = 100;
 const short op_flags = IPC_NOWAIT | SEM_UNDO;

@@ -83,12 +83,14 @@ bool rewrite_in_place(int fd, const char *text, size_t len)
     size_t old = static_cast<size_t>(st.st_size);
     if (len > old && !write_at(fd, static_cast<off_t>(old), text + old, len - old)) {
         int saved = errno;
-        int ignored = ftruncate(fd, st.st_size);  // back to the old length: the old text is untouched
+        int ignored
+            = ftruncate(fd, st.st_size);  // back to the old length: the old text is untouched
         (void)ignored;
         errno = saved;
         return false;
     }
-    return write_at(fd, 0, text, len < old ? len : old) && ftruncate(fd, static_cast<off_t>(len)) == 0;
+    return write_at(fd, 0, text, len < old ? len : old)
+        && ftruncate(fd, static_cast<off_t>(len)) == 0;
 }
 
 }  // namespace

@@ -20,8 +20,15 @@
 
 namespace {
 
-double now() { return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(); }
-std::string read_file(const std::string &path) { return (std::ostringstream() << std::ifstream(path).rdbuf()).str(); }
+double now()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+std::string read_file(const std::string &path)
+{
+    return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
+}
 
 void write_file(const std::string &path, const std::string &text, mode_t mode = 0644)
 {
@@ -67,10 +74,13 @@ std::vector<Burst> bursts(const std::string &log, double start)
 std::string describe(const termios &t)
 {
     char s[160];  // speed, the c_cflag bits that matter, the modes, the control characters
-    snprintf(s, sizeof s, "speed %o/%o, cflag %o, iflag %o oflag %o lflag %o, cc %d %d %d %d %d %d %d, min %d time %d",
-             cfgetispeed(&t), cfgetospeed(&t), t.c_cflag & (CSIZE | CSTOPB | PARENB | PARODD | HUPCL | CRTSCTS | CLOCAL | CREAD),
-             t.c_iflag, t.c_oflag, t.c_lflag, t.c_cc[VINTR], t.c_cc[VQUIT], t.c_cc[VERASE], t.c_cc[VKILL],
-             t.c_cc[VEOF], t.c_cc[VEOL], t.c_cc[VSWTC], t.c_cc[VMIN], t.c_cc[VTIME]);
+    snprintf(s, sizeof s,
+             "speed %o/%o, cflag %o, iflag %o oflag %o lflag %o, cc %d %d %d %d %d %d %d, min %d "
+             "time %d",
+             cfgetispeed(&t), cfgetospeed(&t),
+             t.c_cflag & (CSIZE | CSTOPB | PARENB | PARODD | HUPCL | CRTSCTS | CLOCAL | CREAD),
+             t.c_iflag, t.c_oflag, t.c_lflag, t.c_cc[VINTR], t.c_cc[VQUIT], t.c_cc[VERASE],
+             t.c_cc[VKILL], t.c_cc[VEOF], t.c_cc[VEOL], t.c_cc[VSWTC], t.c_cc[VMIN], t.c_cc[VTIME]);
     return s;
 }
 
@@ -79,8 +89,9 @@ void expect_text(const std::string &expected, const std::string &got, const char
 {
     size_t at = expected.find("[...]");
     std::string tail = at == std::string::npos ? "" : expected.substr(at + 5);
-    if (at == std::string::npos || got.size() < at + tail.size() || got.compare(0, at, expected, 0, at) != 0 ||
-        got.compare(got.size() - tail.size(), tail.size(), tail) != 0) {
+    if (at == std::string::npos || got.size() < at + tail.size()
+        || got.compare(0, at, expected, 0, at) != 0
+        || got.compare(got.size() - tail.size(), tail.size(), tail) != 0) {
         EXPECT_EQ(got, expected) << what;
     }
 }
@@ -96,7 +107,9 @@ double cpu_of(pid_t pid)
 {
     clockid_t clock;
     timespec ts = {};
-    return clock_getcpuclockid(pid, &clock) == 0 && clock_gettime(clock, &ts) == 0 ? ts.tv_sec + ts.tv_nsec / 1e9 : 0;
+    return clock_getcpuclockid(pid, &clock) == 0 && clock_gettime(clock, &ts) == 0
+        ? ts.tv_sec + ts.tv_nsec / 1e9
+        : 0;
 }
 
 // The program with its error stream on a pipe or on the row's terminal, read
@@ -104,7 +117,9 @@ double cpu_of(pid_t pid)
 Outcome execute(const Row &row, const Run &run, const std::string &top, const std::string &program)
 {
     int master = row.tty ? posix_openpt(O_RDWR | O_NOCTTY) : -1, pipe_fds[2] = {-1, -1};
-    std::string terminal = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "/dev/null";
+    std::string terminal = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0
+        ? ptsname(master)
+        : "/dev/null";
     if (!row.tty && pipe(pipe_fds) != 0)
         return {};
     std::vector<std::string> argv = {program};
@@ -112,19 +127,21 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
         argv.push_back(run.expand(a));
     Outcome o;
     pid_t pid = spawn(argv, [&] {
-        int in = open(terminal.c_str(), O_RDWR | O_NOCTTY), out = open((top + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
+        int in = open(terminal.c_str(), O_RDWR | O_NOCTTY),
+            out = open((top + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
         termios t;
         if (tcgetattr(in, &t) == 0)
             t.c_oflag &= ~tcflag_t(OPOST), tcsetattr(in, TCSANOW, &t);  // the text as written
-        if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(row.tty ? in : pipe_fds[1], 2) < 0 || chdir(run.dir.c_str()) != 0)
+        if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(row.tty ? in : pipe_fds[1], 2) < 0
+            || chdir(run.dir.c_str()) != 0)
             _exit(126);
         close(pipe_fds[0]), close(pipe_fds[1]);
         setenv("LD_PRELOAD", row.nobody ? (top + "/shim.so").c_str() : SHIM, 1);
         setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
         setenv("VENDTEST_DTR_LOG", (top + "/dtr").c_str(), 1);
         setenv("VENDTEST_SECONDS_FROM", "0.9", 1);  // its first wait starts 0.1 s into a second
-        if ((row.env != nullptr && putenv(strdup(run.expand(row.env).c_str())) != 0) ||
-            (row.nobody && (setgid(65534) != 0 || setuid(65534) != 0)))
+        if ((row.env != nullptr && putenv(strdup(run.expand(row.env).c_str())) != 0)
+            || (row.nobody && (setgid(65534) != 0 || setuid(65534) != 0)))
             _exit(125);
     });
     close(pipe_fds[1]);
@@ -134,7 +151,11 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
     char buf[4096];
     for (ssize_t n;;) {
         pollfd p = {from, POLLIN, 0};
-        if (poll(&p, 1, interrupted || first < 0 ? -1 : std::max(0, int((first + row.sigint_ms / 1e3 - now()) * 1e3))) == 0) {
+        if (poll(&p, 1,
+                 interrupted || first < 0
+                     ? -1
+                     : std::max(0, int((first + row.sigint_ms / 1e3 - now()) * 1e3)))
+            == 0) {
             kill(pid, SIGINT), interrupted = true;
             continue;
         }
@@ -144,9 +165,11 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
         if (first < 0)
             first = last, cpu_first = cpu_last;
         o.err.append(buf, static_cast<size_t>(n));
-        if (row.tty && !answered && o.err.find("<Press any key to continue>") != std::string::npos) {
+        if (row.tty && !answered
+            && o.err.find("<Press any key to continue>") != std::string::npos) {
             answered = true;
-            termios t;  // not before it waits for the key, in one-character mode, however busy the machine
+            termios t;  // not before it waits for the key, in one-character mode, however busy the
+                        // machine
             for (int i = 0; i < 500 && tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON); ++i)
                 usleep(10000);
             if (row.sigint_ms >= 0 ? kill(pid, SIGINT) != 0 : write(master, "x", 1) != 1)
@@ -161,7 +184,8 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
     o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     o.out = read_file(top + "/out");
     termios t;
-    EXPECT_TRUE(!row.tty || (tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON) && (t.c_lflag & ECHO)))
+    EXPECT_TRUE(!row.tty
+                || (tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON) && (t.c_lflag & ECHO)))
         << "the terminal was left in one-character mode";
     close(master);
     return o;
@@ -180,7 +204,7 @@ std::string line_of(int baud, unsigned cflag)
 std::string Run::expand(const std::string &text) const
 {
     std::string s = text;
-    for (auto [from, to] : {std::pair{"$M", dir + "/modem"}, std::pair{"$D", dir}})
+    for (auto [from, to] : {std::pair {"$M", dir + "/modem"}, std::pair {"$D", dir}})
         for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
             s.replace(at, 2, to);
     return s;
@@ -193,10 +217,12 @@ void run_row(const char *program, bool version_lines, const Row &row)
     const std::string top = name;
     Run run;
     run.dir = top + "/w";
-    ASSERT_EQ(mkdir(run.dir.c_str(), 0777) + chmod(run.dir.c_str(), 0777) + chmod(name, 0777), 0);  // another user too
+    ASSERT_EQ(mkdir(run.dir.c_str(), 0777) + chmod(run.dir.c_str(), 0777) + chmod(name, 0777),
+              0);  // another user too
     // vendsim on a fresh terminal behind a link in the folder; it prints the terminal's path.
     auto start_sim = [&](std::vector<std::string> options, const char *name, pid_t *pid) {
-        std::vector<std::string> argv = {VENDSIM, "--link", run.dir + "/" + name, "--transcript", top + "/" + name + ".log"};
+        std::vector<std::string> argv
+            = {VENDSIM, "--link", run.dir + "/" + name, "--transcript", top + "/" + name + ".log"};
         for (const std::string &o : options)
             argv.push_back(run.expand(o));
         int p[2];
@@ -213,7 +239,8 @@ void run_row(const char *program, bool version_lines, const Row &row)
     };
     pid_t sim = -1, device = -1;
     if (!row.device.empty()) {
-        ASSERT_FALSE(start_sim(row.device, "device", &device).empty()) << "the device's vendsim did not start";
+        ASSERT_FALSE(start_sim(row.device, "device", &device).empty())
+            << "the device's vendsim did not start";
     }
     if (!row.nosim) {
         run.slave = start_sim(row.sim, "modem", &sim);
@@ -224,22 +251,27 @@ void run_row(const char *program, bool version_lines, const Row &row)
         write_file(run.dir + "/" + f.name, run.expand(f.text));
     if (row.setup != nullptr)
         row.setup(run);
-    std::string ran = row.nobody ? top + "/program" : program;  // the build tree may be out of that user's reach
+    std::string ran = row.nobody ? top + "/program"
+                                 : program;  // the build tree may be out of that user's reach
     if (row.nobody)
-        write_file(ran, read_file(program), 0755), write_file(top + "/shim.so", read_file(SHIM), 0755);
+        write_file(ran, read_file(program), 0755),
+            write_file(top + "/shim.so", read_file(SHIM), 0755);
 
     Outcome o = execute(row, run, top, ran);
     EXPECT_EQ(o.status, row.status);
     expect_text(run.expand(row.out), o.out, "standard output");
     std::string version = "Orvanta-RC REMOTE CONTROL, v2.35 SPARC  (20 DEC 1999)\n"
-                          "Copyright (c) 1996-1999 Orvanta.  All rights reserved.\n" + ran + ", 2.9\n";
+                          "Copyright (c) 1996-1999 Orvanta.  All rights reserved.\n"
+        + ran + ", 2.9\n";
     expect_text((version_lines ? version : "") + run.expand(row.err), o.err, "standard error");
     EXPECT_NEAR(o.wall, row.wall, row.slack);
     EXPECT_LT(o.cpu, 0.25) << "a wait that spins";  // 0.5 s or more; a busy host may charge 0.1 s
     termios t = {};
     tcgetattr(run.line_fd, &t);
-    EXPECT_TRUE(row.line.empty() || describe(t) == row.line) << describe(t) << "\nexpected " << row.line;
-    EXPECT_TRUE(row.dtr == "-" || read_file(top + "/dtr") == row.dtr) << "DTR " << read_file(top + "/dtr");
+    EXPECT_TRUE(row.line.empty() || describe(t) == row.line)
+        << describe(t) << "\nexpected " << row.line;
+    EXPECT_TRUE(row.dtr == "-" || read_file(top + "/dtr") == row.dtr)
+        << "DTR " << read_file(top + "/dtr");
     for (const File &f : row.left)
         EXPECT_EQ(read_file(run.dir + "/" + f.name), run.expand(f.text)) << f.name;
     if (row.check != nullptr)
@@ -251,7 +283,8 @@ void run_row(const char *program, bool version_lines, const Row &row)
             usleep(20000);
         if (pid > 0 && kill(pid, SIGTERM) == 0)
             waitpid(pid, &st, 0);
-        EXPECT_TRUE(pid != sim || sim < 0 || WEXITSTATUS(st) == row.sim_status) << "vendsim's status " << WEXITSTATUS(st);
+        EXPECT_TRUE(pid != sim || sim < 0 || WEXITSTATUS(st) == row.sim_status)
+            << "vendsim's status " << WEXITSTATUS(st);
     }
 
     std::vector<Burst> got = bursts(top + "/modem.log", o.start);

@@ -31,26 +31,30 @@ struct Run {
 struct Row {
     std::string name;
     std::vector<std::string> args;
-    std::vector<std::string> sim = {};     // vendsim's options
-    std::vector<std::string> device = {};  // a second vendsim's, standing in for a real device at $D/device
-    bool nosim = false;                    // no simulator at all
-    std::vector<File> given = {};          // files made before the run
+    std::vector<std::string> sim = {};  // vendsim's options
+    std::vector<std::string> device
+        = {};                      // a second vendsim's, standing in for a real device at $D/device
+    bool nosim = false;            // no simulator at all
+    std::vector<File> given = {};  // files made before the run
     void (*setup)(const Run &) = nullptr;  // anything else before it
     const char *env = nullptr;             // "NAME=value" for the program (and the shim)
     bool nobody = false;                   // run as user 65534 (modes bind it)
-    bool tty = false;                      // input and error a terminal; a key at the pager's prompt
-    int sigint_ms = -1;                    // Ctrl-C this long after its first output (tty: at the prompt)
-    int status = 0;                        // as the shell sees it
-    int sim_status = 0;                    // the simulator's
-    std::string out = "", err = "";        // exactly; err after vendhook's version lines
-    std::vector<Burst> sent = {};          // what the modem got, in bursts a pause apart
-    std::vector<File> left = {};           // files afterwards, exactly
-    std::string dtr = "-";                 // DTR set, in order: "1" raised, "0" lowered; "-": not looked at
-    std::string line = "";                 // the line's settings afterwards (line_of); "": not looked at
-    double wall = 0, slack = 0.3;          // seconds from its first output to its last, give or take slack
+    bool tty = false;                // input and error a terminal; a key at the pager's prompt
+    int sigint_ms = -1;              // Ctrl-C this long after its first output (tty: at the prompt)
+    int status = 0;                  // as the shell sees it
+    int sim_status = 0;              // the simulator's
+    std::string out = "", err = "";  // exactly; err after vendhook's version lines
+    std::vector<Burst> sent = {};    // what the modem got, in bursts a pause apart
+    std::vector<File> left = {};     // files afterwards, exactly
+    std::string dtr = "-";         // DTR set, in order: "1" raised, "0" lowered; "-": not looked at
+    std::string line = "";         // the line's settings afterwards (line_of); "": not looked at
+    double wall = 0, slack = 0.3;  // seconds from its first output to its last, give or take slack
     void (*check)(const Run &) = nullptr;  // anything else afterwards
 };
-inline void PrintTo(const Row &row, std::ostream *os) { *os << row.name; }
+inline void PrintTo(const Row &row, std::ostream *os)
+{
+    *os << row.name;
+}
 
 void run_row(const char *program, bool version_lines, const Row &row);
 // The settings of a raw line at `baud` with these c_cflag bits, and a read

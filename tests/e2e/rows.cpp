@@ -15,11 +15,15 @@
 
 namespace {
 
-const std::string created = "Could not find \"serial_port\", creating...\n", stored = "Storing new device file name ($M).\n";
+const std::string created = "Could not find \"serial_port\", creating...\n",
+                  stored = "Storing new device file name ($M).\n";
 const std::string flow = "RTSXOFF is Disabled\nCTSXON is Disabled\nRTSXOFF is now ENABLED.\n";
-const std::string port = "Port initialized (9600 baud, 8 data bits, Odd, 1 stop bit)\n", opened = created + stored + flow + port;
-const std::string defaults_used = "Using defaults for all modem strings.\n", hangup = "\nDisconnecting modem...\n";
-const std::string done = defaults_used + hangup + "Done.\n", interrupted = "Terminated from Ctrl-C\n";
+const std::string port = "Port initialized (9600 baud, 8 data bits, Odd, 1 stop bit)\n",
+                  opened = created + stored + flow + port;
+const std::string defaults_used = "Using defaults for all modem strings.\n",
+                  hangup = "\nDisconnecting modem...\n";
+const std::string done = defaults_used + hangup + "Done.\n",
+                  interrupted = "Terminated from Ctrl-C\n";
 // Half a second draining the line, two of guard time, the escape, two more.
 const std::vector<Burst> hung_up = {{2.5, "+++"}, {4.5, "ATH\r"}};
 const std::string defaults_file = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
@@ -27,14 +31,18 @@ const std::string defaults_file = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT C
 const std::string raw_line = line_of(9600, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD);
 
 const std::string usage =  // a source line for each option
-    "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem connection.\n"
-    "  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n\t\t\tdialing_string from 'modem.dat'.\n"
+    "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem "
+    "connection.\n"
+    "  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n\t\t\tdialing_string "
+    "from 'modem.dat'.\n"
     "\t\t\tOptionally, may provide new dialing_string after\n\t\t\t'-m' modifier.\n"
     "  -Bbaud\t\tHost<->DCE 'baud' value (default: 9600).\n"
     "  -Pparity\t\tHost<->DCE 'parity' value.\n\t\t\to->odd, e->even, n->none (default: odd)\n"
-    "  -Ddev   \t\tSerial port device file.\n\t\t\tdefaults: HP-UX: '/dev/ser_port1'\n\t\t\tSOLARIS: '/dev/ttya'\n\t\t\tDOS: '1' (COM 1)\n"
+    "  -Ddev   \t\tSerial port device file.\n\t\t\tdefaults: HP-UX: "
+    "'/dev/ser_port1'\n\t\t\tSOLARIS: '/dev/ttya'\n\t\t\tDOS: '1' (COM 1)\n"
     "  -Cconfigfile\t\tModem config file.  \n\t\t\tWhen specified with the \"-d\" switch, only\n"
-    "\t\t\tthe path and base name should be provided.\n\t\t\tThe \"device\" name will be appended to the\n\t\t\tend of \"config\" name.\n"
+    "\t\t\tthe path and base name should be provided.\n\t\t\tThe \"device\" name will be appended "
+    "to the\n\t\t\tend of \"config\" name.\n"
     "  --rtscts             Disable RTS/CTS requirements at the host computer.\n"
     "  --dropdtr            Drop DTR upon program termination.\n\n"
     "  Example:    wexal  -dmodem.dat -c/dev/ttya\n   or         wexal  -dmodem.dat.ttya\n\n";
@@ -45,22 +53,27 @@ std::string paged(bool key)
     size_t at = 0;
     for (int line = 3; line < 23; ++line)
         at = usage.find('\n', at) + 1;
-    return usage.substr(0, at) + "<Press any key to continue>" +
-           (key ? "\r" + std::string(27, ' ') + "\r" + usage.substr(at) : interrupted);
+    return usage.substr(0, at) + "<Press any key to continue>"
+        + (key ? "\r" + std::string(27, ' ') + "\r" + usage.substr(at) : interrupted);
 }
 
 // A value glued to its keyword filling a 79-character piece; the line written back, one longer.
 const std::string glued = std::string(70, '0') + "ATH";
 const std::string glued_file = "DIAL \nHANGUP " + glued + "\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
 
-mode_t mode_of(const std::string &path) { struct stat st {}; return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0; }
+mode_t mode_of(const std::string &path)
+{
+    struct stat st { };
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
 
 // A file's owner, group and mode; a folder's entries.
 std::string owner_of(const std::string &path)
 {
-    struct stat st {};
+    struct stat st { };
     lstat(path.c_str(), &st);
-    return std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + " " + std::to_string(st.st_mode & 07777);
+    return std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + " "
+        + std::to_string(st.st_mode & 07777);
 }
 
 std::string entries_of(const std::string &dir)
@@ -68,22 +81,32 @@ std::string entries_of(const std::string &dir)
     std::set<std::string> names;
     for (const auto &e : std::filesystem::directory_iterator(dir))
         names.insert(e.path().filename().string());
-    return std::accumulate(names.begin(), names.end(), std::string(), [](auto a, auto b) { return a + b + " "; });
+    return std::accumulate(names.begin(), names.end(), std::string(),
+                           [](auto a, auto b) { return a + b + " "; });
 }
 
 // User 4242's configuration file, mode 0666, rewritten by another user or by
 // root (in the folder all may write): it stays 4242's.
 Row others_file(const char *name, void (*folder)(const Run &), bool nobody)
 {
-    return {.name = name, .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP ATH0\n"}}, .setup = folder,
-            .nobody = nobody, .err = opened + hangup + "Done.\n", .sent = {{0.5, "ATH0\r"}},
-            .left = {{"cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}}, .wall = 0.5,
-            .check = [](const Run &r) { EXPECT_EQ(owner_of(r.dir + "/cfg.modem"), "4242:4242 438"); }};
+    return {.name = name,
+            .args = {"-D$M", "-Ccfg"},
+            .given = {{"cfg.modem", "HANGUP ATH0\n"}},
+            .setup = folder,
+            .nobody = nobody,
+            .err = opened + hangup + "Done.\n",
+            .sent = {{0.5, "ATH0\r"}},
+            .left = {{"cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}},
+            .wall = 0.5,
+            .check
+            = [](const Run &r) { EXPECT_EQ(owner_of(r.dir + "/cfg.modem"), "4242:4242 438"); }};
 }
 
 void of_4242(const Run &r)
 {
-    ASSERT_EQ(chown((r.dir + "/cfg.modem").c_str(), 4242, 4242) + chmod((r.dir + "/cfg.modem").c_str(), 0666), 0);
+    ASSERT_EQ(chown((r.dir + "/cfg.modem").c_str(), 4242, 4242)
+                  + chmod((r.dir + "/cfg.modem").c_str(), 0666),
+              0);
 }
 
 void in_read_only_folder(const Run &r)
@@ -97,154 +120,357 @@ void in_read_only_folder(const Run &r)
 std::vector<Row> hangup_rows()
 {
     const std::string long_path = "/" + std::string(99, 'd'), cut_path = long_path.substr(0, 80);
-    const std::string unreadable = "Could not find \"serial_port\", creating...\nCan not create \"serial_port\"\nDone (-1).\n";
+    const std::string unreadable = "Could not find \"serial_port\", creating...\nCan not create "
+                                   "\"serial_port\"\nDone (-1).\n";
     return {
-        {.name = "HangsUpACall", .args = {"-D$M"}, .sim = {"--connected"}, .err = opened + done, .sent = hung_up,
-         .left = {{"serial_port", "$M"}}, .dtr = "1", .line = raw_line, .wall = 4.5},
-        {.name = "LineSettingsFromTheOptions", .args = {"-d$M", "--RtsCts", "-B19200", "-Peven"},
-         .setup = [](const Run &r) { termios t; tcgetattr(r.line_fd, &t), t.c_cflag |= CRTSCTS, tcsetattr(r.line_fd, TCSANOW, &t); },
-         .err = created + stored + "RTSXOFF is Enabled\nCTSXON is Enabled\nRTSXOFF is now DISABLED.\n"
-                "Port initialized (19200 baud, 8 data bits, Even, 1 stop bit)\n" + done,
-         .sent = hung_up, .line = line_of(19200, CS8 | CLOCAL | CREAD), .wall = 4.5},
-        {.name = "LaterOptionsWinAndOtherWordsAreIgnored", .args = {"-B2400", "-Bfast", "-B", "-B4800x", "-D/nowhere",
-             "-D$M", "-PE", "-PNONE", "-Pz", "--rtscts", "-+RTSCTS", "-+dropdtr", "--verbose", "--", "-+"},
-         .err = created + stored + flow + "Port initialized (4800 baud, 8 data bits, Odd, 1 stop bit)\n" + done,
-         .sent = hung_up, .dtr = "1", .line = line_of(4800, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD), .wall = 4.5},
-        {.name = "UnsupportedBaudFallsBackTo9600", .args = {"-D$M", "-B110", "-Pn"},
-         .err = created + stored + "Warning: 110 baud not supported on this platform.\n         Will default to 9600 baud.\n" +
-                flow + "Port initialized (9600 baud, 8 data bits, None, 1 stop bit)\n" + done,
-         .sent = hung_up, .line = raw_line, .wall = 4.5},
-        {.name = "LineRefusingFlowControl", .args = {"-D$M"}, .env = "VENDTEST_NO_RTSCTS=1",
-         .err = created + stored + "RTSXOFF is Disabled\nCTSXON is Disabled\nCould not set H/W Flow Control.\n" + port + done,
-         .sent = hung_up, .line = line_of(9600, CS8 | PARODD | CLOCAL | CREAD), .wall = 4.5},
+        {.name = "HangsUpACall",
+         .args = {"-D$M"},
+         .sim = {"--connected"},
+         .err = opened + done,
+         .sent = hung_up,
+         .left = {{"serial_port", "$M"}},
+         .dtr = "1",
+         .line = raw_line,
+         .wall = 4.5},
+        {.name = "LineSettingsFromTheOptions",
+         .args = {"-d$M", "--RtsCts", "-B19200", "-Peven"},
+         .setup =
+             [](const Run &r) {
+                 termios t;
+                 tcgetattr(r.line_fd, &t), t.c_cflag |= CRTSCTS, tcsetattr(r.line_fd, TCSANOW, &t);
+             },
+         .err = created + stored
+             + "RTSXOFF is Enabled\nCTSXON is Enabled\nRTSXOFF is now DISABLED.\n"
+               "Port initialized (19200 baud, 8 data bits, Even, 1 stop bit)\n"
+             + done,
+         .sent = hung_up,
+         .line = line_of(19200, CS8 | CLOCAL | CREAD),
+         .wall = 4.5},
+        {.name = "LaterOptionsWinAndOtherWordsAreIgnored",
+         .args = {"-B2400", "-Bfast", "-B", "-B4800x", "-D/nowhere", "-D$M", "-PE", "-PNONE", "-Pz",
+                  "--rtscts", "-+RTSCTS", "-+dropdtr", "--verbose", "--", "-+"},
+         .err = created + stored + flow
+             + "Port initialized (4800 baud, 8 data bits, Odd, 1 stop bit)\n" + done,
+         .sent = hung_up,
+         .dtr = "1",
+         .line = line_of(4800, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD),
+         .wall = 4.5},
+        {.name = "UnsupportedBaudFallsBackTo9600",
+         .args = {"-D$M", "-B110", "-Pn"},
+         .err = created + stored
+             + "Warning: 110 baud not supported on this platform.\n         Will default to 9600 "
+               "baud.\n"
+             + flow + "Port initialized (9600 baud, 8 data bits, None, 1 stop bit)\n" + done,
+         .sent = hung_up,
+         .line = raw_line,
+         .wall = 4.5},
+        {.name = "LineRefusingFlowControl",
+         .args = {"-D$M"},
+         .env = "VENDTEST_NO_RTSCTS=1",
+         .err = created + stored
+             + "RTSXOFF is Disabled\nCTSXON is Disabled\nCould not set H/W Flow Control.\n" + port
+             + done,
+         .sent = hung_up,
+         .line = line_of(9600, CS8 | PARODD | CLOCAL | CREAD),
+         .wall = 4.5},
 
         // The modem: a silent one costs the reply wait, which ends once a
         // line read has had more than five idle seconds.
-        {.name = "SilentModem", .args = {"-D$M"}, .sim = {"--reply", "silent"}, .err = opened + done, .sent = hung_up,
+        {.name = "SilentModem",
+         .args = {"-D$M"},
+         .sim = {"--reply", "silent"},
+         .err = opened + done,
+         .sent = hung_up,
          .wall = 10.5},
-        {.name = "FlowControlHoldingTheHangUp", .args = {"-D$M", "--dropdtr"}, .sim = {"--reply", "silent"},
-         .env = "VENDTEST_HELD=1", .err = opened + defaults_used + hangup + "The modem did not take the hang-up string (flow "
-             "control is holding it: is the modem on, and the cable wired for RTS/CTS?).\nDone.\n",
-         .sent = hung_up, .dtr = "10", .wall = 10.5},
-        {.name = "ModemVanishingInTheEscape", .args = {"-D$M"}, .sim = {"--vanish-after-bytes", "1"}, .err = opened + done,
-         .sent = {{2.5, "+"}}, .left = {{"serial_port", "$M"}}, .wall = 10.5},
+        {.name = "FlowControlHoldingTheHangUp",
+         .args = {"-D$M", "--dropdtr"},
+         .sim = {"--reply", "silent"},
+         .env = "VENDTEST_HELD=1",
+         .err = opened + defaults_used + hangup
+             + "The modem did not take the hang-up string (flow "
+               "control is holding it: is the modem on, and the cable wired for "
+               "RTS/CTS?).\nDone.\n",
+         .sent = hung_up,
+         .dtr = "10",
+         .wall = 10.5},
+        {.name = "ModemVanishingInTheEscape",
+         .args = {"-D$M"},
+         .sim = {"--vanish-after-bytes", "1"},
+         .err = opened + done,
+         .sent = {{2.5, "+"}},
+         .left = {{"serial_port", "$M"}},
+         .wall = 10.5},
 
-        // vendsim --port on one end of a null-modem cable (socat joining two terminals), vendhook on
-        // the other: the cable goes with vendhook's close, and with it the port and vendsim.
-        {.name = "HangUpThroughAPort", .args = {"-D$M"}, .nosim = true, .setup = [](const Run &r) {
-             ASSERT_EQ(system(r.expand("timeout 30 socat PTY,link=$D/port,raw,echo=0,wait-slave PTY,link=$M,raw,echo=0,wait-slave & "
-                 "for i in $(seq 50); do [ -e $D/port ] && break; sleep 0.1; done; (" VENDSIM " --port $D/port --connected --transcript "
-                 "$D/../modem.log &) | head -n 1 >/dev/null; for i in $(seq 50); do [ -e $M ] && break; sleep 0.1; done; [ -e $M ]").c_str()), 0)
-                 << "socat did not make the cable: is it installed?"; },
-         .err = opened + done, .sent = hung_up, .wall = 4.5, .check = [](const Run &r) {
-             EXPECT_EQ(system(r.expand("timeout 5 sh -c 'until grep -q \"port went away$\" $D/../modem.log; do sleep 0.1; done'").c_str()), 0); }},
+        // vendsim --port on one end of a null-modem cable (socat joining two terminals), vendhook
+        // on the other: the cable goes with vendhook's close, and with it the port and vendsim.
+        {.name = "HangUpThroughAPort",
+         .args = {"-D$M"},
+         .nosim = true,
+         .setup =
+             [](const Run &r) {
+                 ASSERT_EQ(
+                     system(r.expand("timeout 30 socat PTY,link=$D/port,raw,echo=0,wait-slave "
+                                     "PTY,link=$M,raw,echo=0,wait-slave & "
+                                     "for i in $(seq 50); do [ -e $D/port ] && break; sleep 0.1; "
+                                     "done; (" VENDSIM " --port $D/port --connected --transcript "
+                                     "$D/../modem.log &) | head -n 1 >/dev/null; for i in $(seq "
+                                     "50); do [ -e $M ] && break; sleep 0.1; done; [ -e $M ]")
+                                .c_str()),
+                     0)
+                     << "socat did not make the cable: is it installed?";
+             },
+         .err = opened + done,
+         .sent = hung_up,
+         .wall = 4.5,
+         .check =
+             [](const Run &r) {
+                 EXPECT_EQ(system(r.expand("timeout 5 sh -c 'until grep -q \"port went away$\" "
+                                           "$D/../modem.log; do sleep 0.1; done'")
+                                      .c_str()),
+                           0);
+             }},
         // A committed recording played back: a program that sends something else is caught.
-        {.name = "ReplayCatchesAnotherHangUpString", .args = {"-D$M", "-Ccfg"}, .sim = {"--replay", RECORDED "/hangup.log"},
-         .given = {{"cfg.modem", "HANGUP ATZ\n"}}, .sim_status = 4, .err = opened + hangup + "Done.\n",
-         .sent = {{0.5, "ATZ\r"}}, .wall = 6.5},
+        {.name = "ReplayCatchesAnotherHangUpString",
+         .args = {"-D$M", "-Ccfg"},
+         .sim = {"--replay", RECORDED "/hangup.log"},
+         .given = {{"cfg.modem", "HANGUP ATZ\n"}},
+         .sim_status = 4,
+         .err = opened + hangup + "Done.\n",
+         .sent = {{0.5, "ATZ\r"}},
+         .wall = 6.5},
 
         // The device.
-        {.name = "DeviceThatIsNotATerminal", .args = {"-D/dev/null"}, .nosim = true,
-         .err = created + "Storing new device file name (/dev/null).\n"
-                "Could not read H/W Flow Control Settings: Inappropriate ioctl for device\n" + port + done,
-         .dtr = "", .wall = 10.5},
-        {.name = "DevicePathCutTo80Characters", .args = {"-D" + long_path}, .nosim = true, .status = 255,
+        {.name = "DeviceThatIsNotATerminal",
+         .args = {"-D/dev/null"},
+         .nosim = true,
+         .err = created
+             + "Storing new device file name (/dev/null).\n"
+               "Could not read H/W Flow Control Settings: Inappropriate ioctl for device\n"
+             + port + done,
+         .dtr = "",
+         .wall = 10.5},
+        {.name = "DevicePathCutTo80Characters",
+         .args = {"-D" + long_path},
+         .nosim = true,
+         .status = 255,
          .out = "Unable to open device file \"" + cut_path + "\"\n\n",
-         .err = created + "Storing new device file name (" + cut_path + ").\nDone (-1).\n", .left = {{"serial_port", cut_path}}},
+         .err = created + "Storing new device file name (" + cut_path + ").\nDone (-1).\n",
+         .left = {{"serial_port", cut_path}}},
 
         // The device-name file; runs it must refuse run as another user.
-        {.name = "DeviceFromTheNameFileAndConfigWithoutDevice", .args = {"-Cmodem.dat"}, .given = {{"serial_port", "$M\r\n/dev/x\n"}},
-         .err = flow + port + "File not found.  Creating...modem.dat.\n" + hangup + "Done.\n", .sent = hung_up,
-         .left = {{"serial_port", "$M\r\n/dev/x\n"}, {"modem.dat", defaults_file}}, .wall = 4.5},
-        {.name = "NoNameFileAndNoDevice", .args = {}, .nosim = true, .status = 255,
-         .out = "Unable to open device file \"/dev/ttya\"\n\n", .err = created + "Done (-1).\n", .left = {{"serial_port", "/dev/ttya"}}},
-        {.name = "EmptyNameFile", .args = {}, .nosim = true, .given = {{"serial_port", ""}}, .status = 255,
+        {.name = "DeviceFromTheNameFileAndConfigWithoutDevice",
+         .args = {"-Cmodem.dat"},
+         .given = {{"serial_port", "$M\r\n/dev/x\n"}},
+         .err = flow + port + "File not found.  Creating...modem.dat.\n" + hangup + "Done.\n",
+         .sent = hung_up,
+         .left = {{"serial_port", "$M\r\n/dev/x\n"}, {"modem.dat", defaults_file}},
+         .wall = 4.5},
+        {.name = "NoNameFileAndNoDevice",
+         .args = {},
+         .nosim = true,
+         .status = 255,
+         .out = "Unable to open device file \"/dev/ttya\"\n\n",
+         .err = created + "Done (-1).\n",
+         .left = {{"serial_port", "/dev/ttya"}}},
+        {.name = "EmptyNameFile",
+         .args = {},
+         .nosim = true,
+         .given = {{"serial_port", ""}},
+         .status = 255,
          .err = "Can not read file.\nDone (-1).\n"},
-        {.name = "NameFileLongerThanALine", .args = {}, .nosim = true, .given = {{"serial_port", std::string(300, 'x')}},
-         .status = 255, .out = "Unable to open device file \"" + std::string(79, 'x') + "\"\n\n", .err = "Done (-1).\n"},
-        {.name = "NameFileUnreadableWithDevice", .args = {"-D$M"}, .given = {{"serial_port", "/dev/old"}},
-         .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0); }, .nobody = true, .status = 255,
-         .err = unreadable, .left = {{"serial_port", "/dev/old"}},
+        {.name = "NameFileLongerThanALine",
+         .args = {},
+         .nosim = true,
+         .given = {{"serial_port", std::string(300, 'x')}},
+         .status = 255,
+         .out = "Unable to open device file \"" + std::string(79, 'x') + "\"\n\n",
+         .err = "Done (-1).\n"},
+        {.name = "NameFileUnreadableWithDevice",
+         .args = {"-D$M"},
+         .given = {{"serial_port", "/dev/old"}},
+         .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0); },
+         .nobody = true,
+         .status = 255,
+         .err = unreadable,
+         .left = {{"serial_port", "/dev/old"}},
          .check = [](const Run &r) { EXPECT_EQ(mode_of(r.dir + "/serial_port") & 0777, 0u); }},
-        {.name = "NameFileReadOnlyWithDevice", .args = {"-D$M"}, .given = {{"serial_port", "/dev/old"}},
-         .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0444); }, .nobody = true,
-         .err = stored + "Can not store the device name in \"serial_port\" (Permission denied); using $M for this run.\n" +
-                flow + port + done,
-         .sent = hung_up, .left = {{"serial_port", "/dev/old"}}, .wall = 4.5},
+        {.name = "NameFileReadOnlyWithDevice",
+         .args = {"-D$M"},
+         .given = {{"serial_port", "/dev/old"}},
+         .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0444); },
+         .nobody = true,
+         .err = stored
+             + "Can not store the device name in \"serial_port\" (Permission denied); using $M for "
+               "this run.\n"
+             + flow + port + done,
+         .sent = hung_up,
+         .left = {{"serial_port", "/dev/old"}},
+         .wall = 4.5},
 
         // The modem configuration file.
-        {.name = "ConfigFileValuesUsedAndCompleted", .args = {"-D$M", "-Ccfg"},
+        {.name = "ConfigFileValuesUsedAndCompleted",
+         .args = {"-D$M", "-Ccfg"},
          .given = {{"cfg.modem", "HANGUP ~ATH0\r\nACK ATHX\n\tskipped\n\nSETUPAT&F extra\nDIAL\n"}},
-         .err = opened + hangup + "Done.\n", .sent = {{1.5, "ATH0\r"}},
-         .left = {{"cfg.modem", "DIAL \nHANGUP ~ATH0\nSETUP AT&F\nCONNECT CONNECT\nACK ATHX\n"}}, .wall = 1.5},
-        {.name = "ConfigFileWithAnUnknownLine", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP ATH\n# a comment\n"}},
-         .status = 249, .err = opened + "Unrecognized identifier:\n# a comment\n\nDone (-7).\n",
-         .left = {{"cfg.modem", "HANGUP ATH\n# a comment\n"}}, .wall = 0.5},
-        {.name = "ConfigFileReadOnly", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "ACK OK\n"}},
-         .setup = [](const Run &r) { chmod((r.dir + "/cfg.modem").c_str(), 0444); }, .nobody = true, .status = 248,
-         .err = opened + "Could not open cfg.modem for writing.\nDone (-8).\n", .left = {{"cfg.modem", "ACK OK\n"}}, .wall = 0.5},
-        {.name = "ConfigFileNameTooLong", .args = {"-D$M", "-C" + std::string(194, 'c')}, .status = 248,
-         .err = opened + "Modem config file name would be longer than 199 characters.\nDone (-8).\n", .wall = 0.5},
-        {.name = "ConfigFileInAReadOnlyFolder", .args = {"-D$M", "-Cro/cfg"}, .setup = in_read_only_folder, .nobody = true,
-         .err = opened + hangup + "Done.\n", .sent = {{0.5, "ATH0\r"}},
-         .left = {{"ro/cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}}, .wall = 0.5},
-        {.name = "ConfigValueGluedToItsKeywordOnAFullLine", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP" + glued + "\n"}},
-         .err = opened + hangup + "Done.\n", .sent = {{0.5, glued + "\r"}}, .left = {{"cfg.modem", glued_file}}, .wall = 0.5},
-        {.name = "ConfigLineWrittenBackForAGluedValueIsTooLong", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", glued_file}},
-         .status = 249, .err = opened + "Unrecognized identifier:\nH\n\nDone (-7).\n", .left = {{"cfg.modem", glued_file}}, .wall = 0.5},
+         .err = opened + hangup + "Done.\n",
+         .sent = {{1.5, "ATH0\r"}},
+         .left = {{"cfg.modem", "DIAL \nHANGUP ~ATH0\nSETUP AT&F\nCONNECT CONNECT\nACK ATHX\n"}},
+         .wall = 1.5},
+        {.name = "ConfigFileWithAnUnknownLine",
+         .args = {"-D$M", "-Ccfg"},
+         .given = {{"cfg.modem", "HANGUP ATH\n# a comment\n"}},
+         .status = 249,
+         .err = opened + "Unrecognized identifier:\n# a comment\n\nDone (-7).\n",
+         .left = {{"cfg.modem", "HANGUP ATH\n# a comment\n"}},
+         .wall = 0.5},
+        {.name = "ConfigFileReadOnly",
+         .args = {"-D$M", "-Ccfg"},
+         .given = {{"cfg.modem", "ACK OK\n"}},
+         .setup = [](const Run &r) { chmod((r.dir + "/cfg.modem").c_str(), 0444); },
+         .nobody = true,
+         .status = 248,
+         .err = opened + "Could not open cfg.modem for writing.\nDone (-8).\n",
+         .left = {{"cfg.modem", "ACK OK\n"}},
+         .wall = 0.5},
+        {.name = "ConfigFileNameTooLong",
+         .args = {"-D$M", "-C" + std::string(194, 'c')},
+         .status = 248,
+         .err
+         = opened + "Modem config file name would be longer than 199 characters.\nDone (-8).\n",
+         .wall = 0.5},
+        {.name = "ConfigFileInAReadOnlyFolder",
+         .args = {"-D$M", "-Cro/cfg"},
+         .setup = in_read_only_folder,
+         .nobody = true,
+         .err = opened + hangup + "Done.\n",
+         .sent = {{0.5, "ATH0\r"}},
+         .left = {{"ro/cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}},
+         .wall = 0.5},
+        {.name = "ConfigValueGluedToItsKeywordOnAFullLine",
+         .args = {"-D$M", "-Ccfg"},
+         .given = {{"cfg.modem", "HANGUP" + glued + "\n"}},
+         .err = opened + hangup + "Done.\n",
+         .sent = {{0.5, glued + "\r"}},
+         .left = {{"cfg.modem", glued_file}},
+         .wall = 0.5},
+        {.name = "ConfigLineWrittenBackForAGluedValueIsTooLong",
+         .args = {"-D$M", "-Ccfg"},
+         .given = {{"cfg.modem", glued_file}},
+         .status = 249,
+         .err = opened + "Unrecognized identifier:\nH\n\nDone (-7).\n",
+         .left = {{"cfg.modem", glued_file}},
+         .wall = 0.5},
 
         // A rewrite keeps the file's owner, group and mode, and one that cannot
         // be written costs no hang-up: the file stays as it was.
         others_file("OtherUsersConfigFileInASharedFolder", of_4242, true),
         others_file("OtherUsersConfigFileRewrittenByRoot", of_4242, false),
-        {.name = "FilesOnAFullDisk", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP ATH0\n"}},
-         .env = "VENDTEST_FULL=$D", .err = created + "Could not write serial_port (No space left on device); it is left as it was.\n" +
-             stored + flow + port + "Could not write cfg.modem (No space left on device); it is left as it was.\n" + hangup + "Done.\n",
-         .sent = {{0.5, "ATH0\r"}}, .left = {{"cfg.modem", "HANGUP ATH0\n"}}, .wall = 0.5,
+        {.name = "FilesOnAFullDisk",
+         .args = {"-D$M", "-Ccfg"},
+         .given = {{"cfg.modem", "HANGUP ATH0\n"}},
+         .env = "VENDTEST_FULL=$D",
+         .err = created
+             + "Could not write serial_port (No space left on device); it is left as it was.\n"
+             + stored + flow + port
+             + "Could not write cfg.modem (No space left on device); it is left as it was.\n"
+             + hangup + "Done.\n",
+         .sent = {{0.5, "ATH0\r"}},
+         .left = {{"cfg.modem", "HANGUP ATH0\n"}},
+         .wall = 0.5,
          .check = [](const Run &r) { EXPECT_EQ(entries_of(r.dir), "cfg.modem modem "); }},
-        {.name = "CtrlCWhileAFileIsRewritten", .args = {"-D$M", "-Ccfg"}, .given = {{"cfg.modem", "HANGUP ATH0\n"}},
-         .env = "VENDTEST_SLOW_RENAME=cfg.modem", .sigint_ms = 1000, .status = 232, .err = opened + interrupted,
-         .left = {{"cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}}, .wall = 1.5,
-         .check = [](const Run &r) { EXPECT_EQ(entries_of(r.dir), "cfg.modem modem serial_port "); }},
+        {.name = "CtrlCWhileAFileIsRewritten",
+         .args = {"-D$M", "-Ccfg"},
+         .given = {{"cfg.modem", "HANGUP ATH0\n"}},
+         .env = "VENDTEST_SLOW_RENAME=cfg.modem",
+         .sigint_ms = 1000,
+         .status = 232,
+         .err = opened + interrupted,
+         .left = {{"cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}},
+         .wall = 1.5,
+         .check
+         = [](const Run &r) { EXPECT_EQ(entries_of(r.dir), "cfg.modem modem serial_port "); }},
 
         // Ctrl-C.  Before the port opens: "serial_port" is a FIFO without a
         // writer, so the run waits in open(2), outside every wait of ours.
-        {.name = "CtrlCBeforeThePortOpens", .args = {"-D$M"},
-         .setup = [](const Run &r) { mkfifo((r.dir + "/serial_port").c_str(), 0644); }, .sigint_ms = 1000, .status = 232,
-         .err = interrupted, .dtr = "", .wall = 1.0,
+        {.name = "CtrlCBeforeThePortOpens",
+         .args = {"-D$M"},
+         .setup = [](const Run &r) { mkfifo((r.dir + "/serial_port").c_str(), 0644); },
+         .sigint_ms = 1000,
+         .status = 232,
+         .err = interrupted,
+         .dtr = "",
+         .wall = 1.0,
          .check = [](const Run &r) { EXPECT_TRUE(S_ISFIFO(mode_of(r.dir + "/serial_port"))); }},
-        {.name = "CtrlCInThePausesLeavesDtrUp", .args = {"-D$M"}, .sigint_ms = 3000, .status = 232,
-         .err = opened + defaults_used + hangup + interrupted, .sent = {{2.5, "+++"}}, .dtr = "1", .wall = 3.0},
-        {.name = "CtrlCWaitingForTheReply", .args = {"-D$M", "--dropdtr"}, .sim = {"--reply", "silent"}, .sigint_ms = 6000,
-         .status = 232, .err = opened + defaults_used + hangup + interrupted, .sent = hung_up, .dtr = "10", .wall = 6.0},
-        {.name = "CtrlCAtThePagersPrompt", .args = {"-x"}, .nosim = true, .tty = true, .sigint_ms = 0, .status = 232,
-         .err = paged(false), .wall = 0.1},
+        {.name = "CtrlCInThePausesLeavesDtrUp",
+         .args = {"-D$M"},
+         .sigint_ms = 3000,
+         .status = 232,
+         .err = opened + defaults_used + hangup + interrupted,
+         .sent = {{2.5, "+++"}},
+         .dtr = "1",
+         .wall = 3.0},
+        {.name = "CtrlCWaitingForTheReply",
+         .args = {"-D$M", "--dropdtr"},
+         .sim = {"--reply", "silent"},
+         .sigint_ms = 6000,
+         .status = 232,
+         .err = opened + defaults_used + hangup + interrupted,
+         .sent = hung_up,
+         .dtr = "10",
+         .wall = 6.0},
+        {.name = "CtrlCAtThePagersPrompt",
+         .args = {"-x"},
+         .nosim = true,
+         .tty = true,
+         .sigint_ms = 0,
+         .status = 232,
+         .err = paged(false),
+         .wall = 0.1},
 
         // Bad command lines: the usage and help text, status -14.
-        {.name = "UsageOnATerminalPauses", .args = {"-x"}, .nosim = true, .tty = true, .status = 242, .err = paged(true), .wall = 0.1},
-        {.name = "DialOptionOfTheConnectProgram", .args = {"-M"}, .nosim = true, .status = 242, .err = usage},
-        {.name = "ValueAsASeparateArgument", .args = {"-D", "/dev/ttyb"}, .nosim = true, .status = 242, .err = usage},
+        {.name = "UsageOnATerminalPauses",
+         .args = {"-x"},
+         .nosim = true,
+         .tty = true,
+         .status = 242,
+         .err = paged(true),
+         .wall = 0.1},
+        {.name = "DialOptionOfTheConnectProgram",
+         .args = {"-M"},
+         .nosim = true,
+         .status = 242,
+         .err = usage},
+        {.name = "ValueAsASeparateArgument",
+         .args = {"-D", "/dev/ttyb"},
+         .nosim = true,
+         .status = 242,
+         .err = usage},
     };
 }
 
-
 const std::vector<std::string> dial = {"-D$M", "-MATDT5551234"};
-const std::string dialed = opened + defaults_used, dialing = "Initializing modem...\nDialing...\n\nATDT5551234\n";
-const std::string connected = dialed + dialing + "\n\nCONNECT 9600\nTesting communications link...wait.\n";
+const std::string dialed = opened + defaults_used,
+                  dialing = "Initializing modem...\nDialing...\n\nATDT5551234\n";
+const std::string connected
+    = dialed + dialing + "\n\nCONNECT 9600\nTesting communications link...wait.\n";
 const std::string linked = connected + "Testing receiver configuration\n";
-const std::string zeros_enq = std::string(260, '\0') + "\x05", config_request("\x02\x00\x4a\x00\x4a\x03", 6);
+const std::string zeros_enq = std::string(260, '\0') + "\x05",
+                  config_request("\x02\x00\x4a\x00\x4a\x03", 6);
 const std::string mode_request("\x02\x00\x82\x05\x00\x08\x00\x00\x02\x91\x03", 11);
-const std::string ident_request("\x02\x00\x06\x00\x06\x03", 6), session = zeros_enq + config_request + mode_request + ident_request;
-const std::string ident = "Receiver type 4: \"RCV-3000\" \"SN004711\", versions 2.35 1.20 0.45, counts 12 12\n";
+const std::string ident_request("\x02\x00\x06\x00\x06\x03", 6),
+    session = zeros_enq + config_request + mode_request + ident_request;
+const std::string ident
+    = "Receiver type 4: \"RCV-3000\" \"SN004711\", versions 2.35 1.20 0.45, counts 12 12\n";
 
-// Half a second draining, a second's pause, the set-up and at its "OK" the dial; the call 2 s later.
+// Half a second draining, a second's pause, the set-up and at its "OK" the dial; the call 2 s
+// later.
 std::vector<Burst> sent(const std::string &talk)
 {
     return {{1.5, "AT\rATDT5551234\r"}, {3.5, talk}, {5.5, "+++"}, {7.5, "ATH\r"}};
 }
 
-// The lock is keyed on the line's device file (by any name) with the project number 100, open to all,
-// so that the family's other programs keep off too; free again afterwards, even after a Ctrl-C.
+// The lock is keyed on the line's device file (by any name) with the project number 100, open to
+// all, so that the family's other programs keep off too; free again afterwards, even after a
+// Ctrl-C.
 void lock_released(const Run &r)
 {
     int id = semget(ftok(r.slave.c_str(), 100), 1, 0);
@@ -263,70 +489,156 @@ std::vector<Row> connect_rows()
     for (int attempt = 2; attempt <= 10; ++attempt)
         nine_more += std::string(260, '\0') + config_request;
     return {
-        {.name = "WholeSession", .args = {"-D$M", "-MATDT5551234", "-Ccfg"}, .out = ident,
-         .err = opened + "File not found.  Creating...cfg.modem.\n" + linked.substr(dialed.size()) + hangup + "Done.\n",
+        {.name = "WholeSession",
+         .args = {"-D$M", "-MATDT5551234", "-Ccfg"},
+         .out = ident,
+         .err = opened + "File not found.  Creating...cfg.modem.\n" + linked.substr(dialed.size())
+             + hangup + "Done.\n",
          .sent = sent(session),
-         .left = {{"cfg.modem", "DIAL ATDT5551234\nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}}, .wall = 7.5},
-        {.name = "WholeSessionRecordedThroughARelay", .args = dial, .sim = {"--record", "$D/device"}, .device = {"--dial", "connect:9600"},
-         .out = ident, .err = linked + hangup + "Done.\n", .sent = sent(session),
+         .left = {{"cfg.modem",
+                   "DIAL ATDT5551234\nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}},
          .wall = 7.5},
-        {.name = "WholeSessionReplayed", .args = dial, .sim = {"--replay", RECORDED "/connect.log"}, .out = ident,
-         .err = linked + hangup + "Done.\n", .sent = sent(session), .wall = 7.5},
-        {.name = "NoisyLineStrayPacketsAndABadChecksum", .args = dial,
-         .sim = {"--noise", "8", "--slip-93", "1", "--bad-checksum", "1"}, .out = ident, .err = linked + hangup + "Done.\n",
-         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq + config_request + std::string(260, '\0')},
-                  {4.0, config_request + mode_request + ident_request}, {6.0, "+++"}, {8.0, "ATH\r"}},
+        {.name = "WholeSessionRecordedThroughARelay",
+         .args = dial,
+         .sim = {"--record", "$D/device"},
+         .device = {"--dial", "connect:9600"},
+         .out = ident,
+         .err = linked + hangup + "Done.\n",
+         .sent = sent(session),
+         .wall = 7.5},
+        {.name = "WholeSessionReplayed",
+         .args = dial,
+         .sim = {"--replay", RECORDED "/connect.log"},
+         .out = ident,
+         .err = linked + hangup + "Done.\n",
+         .sent = sent(session),
+         .wall = 7.5},
+        {.name = "NoisyLineStrayPacketsAndABadChecksum",
+         .args = dial,
+         .sim = {"--noise", "8", "--slip-93", "1", "--bad-checksum", "1"},
+         .out = ident,
+         .err = linked + hangup + "Done.\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"},
+                  {3.5, zeros_enq + config_request + std::string(260, '\0')},
+                  {4.0, config_request + mode_request + ident_request},
+                  {6.0, "+++"},
+                  {8.0, "ATH\r"}},
          .wall = 8.0},
         // An acknowledgement in the limit's third second comes too late, though the line matches.
-        {.name = "AcknowledgementInTheLimitsLastSecond", .args = dial, .sim = {"--reply", "late:3.3"}, .status = 250,
+        {.name = "AcknowledgementInTheLimitsLastSecond",
+         .args = dial,
+         .sim = {"--reply", "late:3.3"},
+         .status = 250,
          .err = dialed + "Initializing modem...\n" + hangup + "Done (-6).\n",
-         .sent = {{1.5, "AT\r"}, {6.8, "+++"}, {8.8, "ATH\r"}}, .wall = 8.8},
-        // Twelve empty lines of a silent modem, then an "OK" in the limit's 75th second: the limit holds.
-        {.name = "NoConnectionIn75Seconds", .args = dial, .sim = {"--dial", "ok", "--dial-delay", "75.3"}, .status = 250,
-         .err = dialed + dialing + std::string(13, '\n') + "Could not establish host->modem connection.\n" + hangup + "Done (-6).\n",
-         .sent = {{1.5, "AT\rATDT5551234\r"}, {78.8, "+++"}, {80.8, "ATH\r"}}, .wall = 80.8},
-        {.name = "ReceiverNaksFor30Seconds", .args = dial, .sim = {"--enq", "nak"}, .status = 247,
-         .err = connected + "...and wait\n[...]...and wait\nCould not establish communication with remote receiver.\n" +
-                hangup + "Done (-9).\n",
-         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq}, {-1, std::string(29, '\x05') + "+++ATH\r"}}, .wall = 37.6},
-        {.name = "RemoteMonitor", .args = dial, .sim = {"--monitor"}, .status = 221,
+         .sent = {{1.5, "AT\r"}, {6.8, "+++"}, {8.8, "ATH\r"}},
+         .wall = 8.8},
+        // Twelve empty lines of a silent modem, then an "OK" in the limit's 75th second: the limit
+        // holds.
+        {.name = "NoConnectionIn75Seconds",
+         .args = dial,
+         .sim = {"--dial", "ok", "--dial-delay", "75.3"},
+         .status = 250,
+         .err = dialed + dialing + std::string(13, '\n')
+             + "Could not establish host->modem connection.\n" + hangup + "Done (-6).\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {78.8, "+++"}, {80.8, "ATH\r"}},
+         .wall = 80.8},
+        {.name = "ReceiverNaksFor30Seconds",
+         .args = dial,
+         .sim = {"--enq", "nak"},
+         .status = 247,
+         .err = connected
+             + "...and wait\n[...]...and wait\nCould not establish communication with remote "
+               "receiver.\n"
+             + hangup + "Done (-9).\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"},
+                  {3.5, zeros_enq},
+                  {-1, std::string(29, '\x05') + "+++ATH\r"}},
+         .wall = 37.6},
+        {.name = "RemoteMonitor",
+         .args = dial,
+         .sim = {"--monitor"},
+         .status = 221,
          .err = linked + "Receiver is in REMOTE MONITOR.\n" + hangup + "Done (-35).\n",
-         .sent = sent(zeros_enq + config_request + mode_request), .wall = 7.5},
-        {.name = "NoConfigurationReplyInTenAttempts", .args = dial, .sim = {"--ignore-requests", "10"}, .status = 233,
+         .sent = sent(zeros_enq + config_request + mode_request),
+         .wall = 7.5},
+        {.name = "NoConfigurationReplyInTenAttempts",
+         .args = dial,
+         .sim = {"--ignore-requests", "10"},
+         .status = 233,
          .err = linked + "Could not retrieve receiver config.\n" + hangup + "Done (-23).\n",
-         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq + config_request}, {-1, nine_more}, {-1, "+++ATH\r"}},
-         .wall = 72.3, .slack = 0.4},  // sixty waits, each a little late
-        {.name = "CtrlCWhileDialing", .args = dial, .sigint_ms = 2500, .status = 232,
-         .err = dialed + dialing + "Terminated from Ctrl-C\n", .sent = {{1.5, "AT\rATDT5551234\r"}}, .wall = 2.5},
-        {.name = "DeviceThatDoesNotExist", .args = {"-D$D/none"}, .nosim = true, .status = 255,
-         .err = "device lock failed.\n", .check = [](const Run &) {}},
-        {.name = "LockThatWeMayNotUse", .args = dial, .setup = [](const Run &r) { semget(ftok(r.slave.c_str(), 100), 1, IPC_CREAT | 0600); },
-         .nobody = true, .status = 255, .err = "semaphore failure: Permission denied\n",
-         .check = [](const Run &r) { semctl(semget(ftok(r.slave.c_str(), 100), 1, 0), 0, IPC_RMID); }},
-        {.name = "LockHeldElsewhere", .args = dial, .setup = [](const Run &r) { lock_device(r.slave.c_str()); },
-         .status = 255, .err = "semaphore lock failure: Resource temporarily unavailable\n",
-         .check = [](const Run &r) { EXPECT_EQ(unlock_device(r.slave.c_str()), RC_OK); lock_released(r); }},
+         .sent = {{1.5, "AT\rATDT5551234\r"},
+                  {3.5, zeros_enq + config_request},
+                  {-1, nine_more},
+                  {-1, "+++ATH\r"}},
+         .wall = 72.3,
+         .slack = 0.4},  // sixty waits, each a little late
+        {.name = "CtrlCWhileDialing",
+         .args = dial,
+         .sigint_ms = 2500,
+         .status = 232,
+         .err = dialed + dialing + "Terminated from Ctrl-C\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"}},
+         .wall = 2.5},
+        {.name = "DeviceThatDoesNotExist",
+         .args = {"-D$D/none"},
+         .nosim = true,
+         .status = 255,
+         .err = "device lock failed.\n",
+         .check = [](const Run &) {}},
+        {.name = "LockThatWeMayNotUse",
+         .args = dial,
+         .setup = [](const Run &r) { semget(ftok(r.slave.c_str(), 100), 1, IPC_CREAT | 0600); },
+         .nobody = true,
+         .status = 255,
+         .err = "semaphore failure: Permission denied\n",
+         .check
+         = [](const Run &r) { semctl(semget(ftok(r.slave.c_str(), 100), 1, 0), 0, IPC_RMID); }},
+        {.name = "LockHeldElsewhere",
+         .args = dial,
+         .setup = [](const Run &r) { lock_device(r.slave.c_str()); },
+         .status = 255,
+         .err = "semaphore lock failure: Resource temporarily unavailable\n",
+         .check =
+             [](const Run &r) {
+                 EXPECT_EQ(unlock_device(r.slave.c_str()), RC_OK);
+                 lock_released(r);
+             }},
     };
 }
 
 }  // namespace
 
-class Hangup : public testing::TestWithParam<Row> {};
-TEST_P(Hangup, Row) { run_row(VENDHOOK, true, GetParam()); }
-INSTANTIATE_TEST_SUITE_P(, Hangup, testing::ValuesIn(hangup_rows()), [](const auto &row) { return row.param.name; });
+class Hangup : public testing::TestWithParam<Row> { };
+TEST_P(Hangup, Row)
+{
+    run_row(VENDHOOK, true, GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(, Hangup, testing::ValuesIn(hangup_rows()),
+                         [](const auto &row) { return row.param.name; });
 
-class Connect : public testing::TestWithParam<Row> {};
+class Connect : public testing::TestWithParam<Row> { };
 TEST_P(Connect, Row)
 {
     Row row = GetParam();
     row.check = row.check != nullptr ? row.check : lock_released;
     run_row(VENDCONNECT, false, row);
 }
-INSTANTIATE_TEST_SUITE_P(, Connect, testing::ValuesIn(connect_rows()), [](const auto &row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(, Connect, testing::ValuesIn(connect_rows()),
+                         [](const auto &row) { return row.param.name; });
 
 // vendsim's own command line, where the runs of the programs do not reach.
-class Vendsim : public testing::TestWithParam<Row> {};
-TEST_P(Vendsim, Row) { run_row(VENDSIM, false, GetParam()); }
-INSTANTIATE_TEST_SUITE_P(, Vendsim, testing::Values(Row{.name = "LinkThatWouldReplaceAFile", .args = {"--link", "$D/file"},
-    .nosim = true, .given = {{"file", "mine"}}, .status = 2, .err = "vendsim: $D/file exists and is not a symlink\n",
-    .left = {{"file", "mine"}}}), [](const auto &row) { return row.param.name; });
+class Vendsim : public testing::TestWithParam<Row> { };
+TEST_P(Vendsim, Row)
+{
+    run_row(VENDSIM, false, GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(, Vendsim,
+                         testing::Values(Row {.name = "LinkThatWouldReplaceAFile",
+                                              .args = {"--link", "$D/file"},
+                                              .nosim = true,
+                                              .given = {{"file", "mine"}},
+                                              .status = 2,
+                                              .err
+                                              = "vendsim: $D/file exists and is not a symlink\n",
+                                              .left = {{"file", "mine"}}}),
+                         [](const auto &row) { return row.param.name; });

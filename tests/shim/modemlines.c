@@ -27,15 +27,16 @@ ssize_t write(int fd, const void *buf, size_t n)
     const char *full = getenv("VENDTEST_FULL");
     char link[32], path[4096] = "";
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    if (full != NULL && readlink(link, path, sizeof path - 1) > 0 && strncmp(path, full, strlen(full)) == 0 &&
-        path[strlen(full)] == '/')
+    if (full != NULL && readlink(link, path, sizeof path - 1) > 0
+        && strncmp(path, full, strlen(full)) == 0 && path[strlen(full)] == '/')
         return errno = ENOSPC, -1;
     return REAL("write", ssize_t(*)(int, const void *, size_t))(fd, buf, n);
 }
 
 int rename(const char *from, const char *to)
 {
-    if (getenv("VENDTEST_SLOW_RENAME") != NULL && strstr(to, getenv("VENDTEST_SLOW_RENAME")) != NULL)
+    if (getenv("VENDTEST_SLOW_RENAME") != NULL
+        && strstr(to, getenv("VENDTEST_SLOW_RENAME")) != NULL)
         sleep(1);
     return REAL("rename", int (*)(const char *, const char *))(from, to);
 }
@@ -47,7 +48,9 @@ int ioctl(int fd, unsigned long request, ...)
     va_start(ap, request);
     int *arg = va_arg(ap, int *);
     va_end(ap);
-    if (!isatty(fd) || (request != TIOCMGET && request != TIOCMSET && (request != TIOCOUTQ || !getenv("VENDTEST_HELD"))))
+    if (!isatty(fd)
+        || (request != TIOCMGET && request != TIOCMSET
+            && (request != TIOCOUTQ || !getenv("VENDTEST_HELD"))))
         return REAL("ioctl", int (*)(int, unsigned long, ...))(fd, request, arg);
     if (request != TIOCMSET) {
         *arg = request == TIOCOUTQ ? 7 : lines;
@@ -67,7 +70,8 @@ int ioctl(int fd, unsigned long request, ...)
 int tcsetattr(int fd, int when, const struct termios *tio)
 {
     struct termios now;
-    if (getenv("VENDTEST_NO_RTSCTS") != NULL && tcgetattr(fd, &now) == 0 && ((now.c_cflag ^ tio->c_cflag) & CRTSCTS))
+    if (getenv("VENDTEST_NO_RTSCTS") != NULL && tcgetattr(fd, &now) == 0
+        && ((now.c_cflag ^ tio->c_cflag) & CRTSCTS))
         return errno = EINVAL, -1;
     return REAL("tcsetattr", int (*)(int, int, const struct termios *))(fd, when, tio);
 }
@@ -83,7 +87,9 @@ time_t time(time_t *t)
     clock_gettime(CLOCK_REALTIME, &ts);
     double now = (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
     if (shift < 0)
-        shift = getenv("VENDTEST_SECONDS_FROM") != NULL ? fmod(now + atof(getenv("VENDTEST_SECONDS_FROM")), 1.0) : 0;
+        shift = getenv("VENDTEST_SECONDS_FROM") != NULL
+            ? fmod(now + atof(getenv("VENDTEST_SECONDS_FROM")), 1.0)
+            : 0;
     time_t seconds = (time_t)floor(now - shift);
     return t != NULL ? (*t = seconds) : seconds;
 }

@@ -9,7 +9,10 @@ namespace {
 
 const std::string defaults = "HANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
 
-auto open_descriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
+auto open_descriptors()
+{
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
 
 }  // namespace
 
@@ -17,34 +20,44 @@ auto open_descriptors() { return std::distance(std::filesystem::directory_iterat
 TEST(LoadModemConfig, LinesReadAndTheFileWrittenBack)
 {
     unit::Folder folder;
-    const std::string none = "(none)", long_dial(140, '9'), created = "File not found.  Creating...m.dat.\n";
-    const std::tuple<const char *, std::string, int, std::string, std::string> rows[] = {  // dial, file, result, file, said
-        {long_dial.c_str(), none, RC_OK, "DIAL " + long_dial.substr(0, 132) + "\n" + defaults, created},
-        {nullptr, "HANGUPATH1 more words\nHANGUP\nACK K\r\n\tany\n\r\n\nDIAL  ATDT2 x\nSETUP AT1\nSETUP AT2\nCONNECT CARRIER\n",
+    const std::string none = "(none)", long_dial(140, '9'),
+                      created = "File not found.  Creating...m.dat.\n";
+    const std::tuple<const char *, std::string, int, std::string, std::string> rows[] = {
+        // dial, file, result, file, said
+        {long_dial.c_str(), none, RC_OK, "DIAL " + long_dial.substr(0, 132) + "\n" + defaults,
+         created},
+        {nullptr,
+         "HANGUPATH1 more words\nHANGUP\nACK K\r\n\tany\n\r\n\nDIAL  ATDT2 x\nSETUP AT1\nSETUP "
+         "AT2\nCONNECT CARRIER\n",
          RC_OK, "DIAL ATDT2\nHANGUP ATH1\nSETUP AT2\nCONNECT CARRIER\nACK K\n", ""},
         {"ATDT9", "DIAL ATDT1\n", RC_OK, "DIAL ATDT9\n" + defaults, ""},
         {"", "DIAL ATDT1\n", RC_OK, "DIAL \n" + defaults, ""},
-        {nullptr, "ACK OK\nhangup x", RC_CONFIG_IDENTIFIER, "ACK OK\nhangup x", "Unrecognized identifier:\nhangup x\n"},
+        {nullptr, "ACK OK\nhangup x", RC_CONFIG_IDENTIFIER, "ACK OK\nhangup x",
+         "Unrecognized identifier:\nhangup x\n"},
     };
     const auto descriptors = open_descriptors();
     for (const auto &[dial, before, rc, after, said] : rows) {
         unlink("m.dat");
         if (before != none)
             unit::write_file("m.dat", before);
-        EXPECT_EQ(unit::output_of(2, [&] { EXPECT_EQ(load_modem_config(dial, "m.dat"), rc); }), said);
+        EXPECT_EQ(unit::output_of(2, [&] { EXPECT_EQ(load_modem_config(dial, "m.dat"), rc); }),
+                  said);
         EXPECT_EQ(unit::read_file("m.dat"), after) << before;
     }
     EXPECT_EQ(open_descriptors(), descriptors);
-    EXPECT_EQ(unit::output_of(2, [] { load_modem_config("ATD1", nullptr); }), "Using defaults for all modem strings.\n");
+    EXPECT_EQ(unit::output_of(2, [] { load_modem_config("ATD1", nullptr); }),
+              "Using defaults for all modem strings.\n");
     const ModemStrings &s = modem_strings();
-    EXPECT_EQ(std::string(s.dial_string) + s.hangup_string + s.setup_string + s.connect_string + s.ack_string,
+    EXPECT_EQ(std::string(s.dial_string) + s.hangup_string + s.setup_string + s.connect_string
+                  + s.ack_string,
               "ATD1~~+++~~ATHATCONNECTOK");
 }
 
 TEST(FormSafeScriptName, BaseAndTheDevicesLastPartInTheCallersBuffer)
 {
     const std::string b(150, 'b'), d(48, 'd');
-    const std::tuple<std::string, std::string, std::string, std::string> rows[] = {  // base, device, name, device after
+    const std::tuple<std::string, std::string, std::string, std::string> rows[] = {
+        // base, device, name, device after
         {"modem.dat", "/dev/ttya", "modem.dat.ttya", "/dev.ttya"},
         {"m", "ttyS0", "mttyS0", "ttyS0"},
         {"m", "/ttyS0", "m/ttyS0", "/ttyS0"},  // the first character is never looked at
@@ -54,7 +67,8 @@ TEST(FormSafeScriptName, BaseAndTheDevicesLastPartInTheCallersBuffer)
     };
     for (auto [base, device, name, device_after] : rows) {
         unit::Guarded dest(SCRIPT_NAME_SIZE);
-        EXPECT_EQ(form_safe_script_name(dest.data(), base.c_str(), device.data()), name.empty() ? nullptr : dest.data());
+        EXPECT_EQ(form_safe_script_name(dest.data(), base.c_str(), device.data()),
+                  name.empty() ? nullptr : dest.data());
         EXPECT_EQ(std::string(dest.data()), name);
         EXPECT_EQ(device, device_after);
         EXPECT_TRUE(dest.intact());

@@ -15,13 +15,16 @@ TEST(PrintVersion, IntoTheCallersBufferOrAsTheThirdLine)
     const std::string banner = "Orvanta-RC REMOTE CONTROL, v2.35 SPARC  (20 DEC 1999)\n"
                                "Copyright (c) 1996-1999 Orvanta.  All rights reserved.\n";
     unit::Guarded out(VERSION_TEXT_SIZE);
-    EXPECT_EQ(unit::output_of(2, [&] { EXPECT_EQ(print_version("prog", ident, out.data()), out.data()); }), banner);
+    EXPECT_EQ(unit::output_of(
+                  2, [&] { EXPECT_EQ(print_version("prog", ident, out.data()), out.data()); }),
+              banner);
     EXPECT_EQ(std::string(out.data()), "prog, 1.2");
     const std::string long_name(600, 'p');
     unit::output_of(2, [&] { print_version(long_name.c_str(), ident, out.data()); });
     EXPECT_EQ(std::string(out.data()), long_name.substr(0, VERSION_TEXT_SIZE - 1));
     EXPECT_TRUE(out.intact());
-    EXPECT_EQ(unit::output_of(2, [&] { EXPECT_EQ(print_version("prog", "no header", nullptr), nullptr); }),
+    EXPECT_EQ(unit::output_of(
+                  2, [&] { EXPECT_EQ(print_version("prog", "no header", nullptr), nullptr); }),
               banner + "prog, unknown\n");
     unit::Guarded io(9);
     EXPECT_EQ(std::string(get_io_version(io.data())), "2.38.1.5");
@@ -32,7 +35,8 @@ TEST(FprintUsage, TextIsCutTo1023CharactersAndStillEndsItsLine)
 {
     const std::string fits(1022, 'a'), too_long(2000, 'b');
     EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s\n", fits.c_str()); }), fits + "\n");
-    EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s", too_long.c_str()); }), too_long.substr(0, 1022) + "\n");
+    EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s", too_long.c_str()); }),
+              too_long.substr(0, 1022) + "\n");
 }
 
 // The modem's echo of a command (without its pauses) and a full "OK" are
@@ -48,7 +52,8 @@ TEST(InitModem, RepliesToTheDialCommand)
         {"", "ATDT1~2", "OK\r+++ATH\rBUSY\r", RC_MODEM_UNEXPECTED},
         {"CONNECT X\n", "ATDT1~2", "OK\r\r", RC_OK},
         {"", "", "OK\r\rCONNECT\r", RC_OK},
-        {"", "ATDT1~2", "OK\rATDT12" + std::string(74, 'x') + "\rCONNECT\r", RC_MODEM_UNEXPECTED},  // its 80th character alone
+        {"", "ATDT1~2", "OK\rATDT12" + std::string(74, 'x') + "\rCONNECT\r",
+         RC_MODEM_UNEXPECTED},  // its 80th character alone
     };
     for (const auto &[config, dial, replies, rc] : rows) {
         unit::write_file("m.dat", config);
@@ -85,7 +90,7 @@ TEST(InitPort, OnDescriptorZeroWithScaledTimeouts)
     unit::output_of(2, [&] { close(0), port = init_port(9600, 0, ptsname(master)); });
     ASSERT_EQ(port, 0);
     termios t;
-    for (auto [factor, vtime] : {std::pair{3, 30}, {0, 30}, {1, 10}}) {
+    for (auto [factor, vtime] : {std::pair {3, 30}, {0, 30}, {1, 10}}) {
         set_timeout_scale_factor(factor), set_timeout(port, 10);
         EXPECT_TRUE(tcgetattr(port, &t) == 0 && t.c_cc[VTIME] == vtime) << factor;
     }

@@ -21,7 +21,10 @@ std::string taken()
     return got;
 }
 
-int put(const std::string &bytes) { return write_buffer(reinterpret_cast<const unsigned char *>(bytes.data()), int(bytes.size())); }
+int put(const std::string &bytes)
+{
+    return write_buffer(reinterpret_cast<const unsigned char *>(bytes.data()), int(bytes.size()));
+}
 
 }  // namespace
 
@@ -30,7 +33,8 @@ TEST(Ring, HuntsValidPacketsAmongOtherBytes)
     const std::string a = packet(0x07, "abc"), b = packet(0x4b, std::string(249, '\x02'));
     std::string bad_sum = a, bad_end = a, too_long("\x02\x00\x07\xfa", 4);
     bad_sum[7] ^= 1, bad_end[8] = 0x04;
-    const std::pair<std::string, std::string> rows[] = {  // written, taken
+    const std::pair<std::string, std::string> rows[] = {
+        // written, taken
         {"noise" + a + "\x03\x03" + b, a + b},
         {bad_sum + a, a},  // a damaged candidate costs only its 0x02
         {bad_end + b, b},
@@ -52,7 +56,7 @@ TEST(Ring, EveryLengthComesBackWholeWhereverTheRingEndCutsIt)
         std::string data(static_cast<size_t>(length), '\0');
         std::generate(data.begin(), data.end(), [i = length]() mutable { return char(i += 7); });
         const std::string p = packet(length, data);
-        for (unsigned cut = 1; cut < p.size(); ++cut) {  // bytes of it before the end
+        for (unsigned cut = 1; cut < p.size(); ++cut) {          // bytes of it before the end
             put(std::string((8192 - cut - head) % 8192, '\0'));  // filler, no start byte
             ASSERT_EQ(taken(), "");
             put(p);
@@ -67,7 +71,8 @@ TEST(Ring, HoldsAtMost8191BytesWhereverItStands)
     for (int start : {0, 5000}) {
         put(std::string(start, '\0'));
         taken();
-        EXPECT_EQ(unit::output_of(2, [] { EXPECT_EQ(put(std::string(8192, 'x')), 8191); }), "\nBuffer full\n");
+        EXPECT_EQ(unit::output_of(2, [] { EXPECT_EQ(put(std::string(8192, 'x')), 8191); }),
+                  "\nBuffer full\n");
         taken();
     }
 }
@@ -76,7 +81,8 @@ TEST(GetMessage, FirstGoodPacketAtOnce)
 {
     std::string odd_frame = packet(0x4b, "any status and end", 0x42), bad_sum = packet(0x07, "x");
     odd_frame.back() = 'Z', bad_sum[5] ^= 1;
-    const std::tuple<std::string, int, std::string> rows[] = {  // the line, type, data
+    const std::tuple<std::string, int, std::string> rows[] = {
+        // the line, type, data
         {"\x01\x03" + packet(0x07, std::string(255, 'i')), 0x07, std::string(255, 'i')},
         {odd_frame, 0x4b, "any status and end"},
         {packet(0x93, "stray") + packet(0x82, "mode"), 0x82, "mode"},
@@ -116,7 +122,8 @@ TEST(Conversions, BigEndianIntegersAndDoubles)
     EXPECT_EQ(buf2UL(n1), 0x12345678u);
     EXPECT_EQ(buf2UL(n2), 4294967295u);
     const std::pair<double, std::string> rows[] = {{1.0, std::string("\x3f\xf0\0\0\0\0\0\0", 8)},
-        {-2.5, std::string("\xc0\x04\0\0\0\0\0\0", 8)}, {1.0 / 3, "\x3f\xd5\x55\x55\x55\x55\x55\x55"}};
+                                                   {-2.5, std::string("\xc0\x04\0\0\0\0\0\0", 8)},
+                                                   {1.0 / 3, "\x3f\xd5\x55\x55\x55\x55\x55\x55"}};
     for (const auto &[value, bytes] : rows) {
         unit::Guarded buf(8);
         double2buf(buf.udata(), value);

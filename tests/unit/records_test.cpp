@@ -11,10 +11,14 @@ TEST(GetReceiverType, IdentificationRecordFields)
 {
     const std::pair<std::string, std::string> rows[] = {
         {"RCV-3000SN004711  235  120   45FW-01234562412", "RCV-3000|SN004711|2.35 1.20 0.45|12 12"},
-        {"A       B        -1234    7   +9skipped!!!1212", "A       |B       |-12.34 0.07 0.09|12 0"},
-        {"RCV-3000SN004711123456789012345FW-01234562424", "RCV-3000|SN004711|123.45 678.90 123.45|24 24"},
-        {"RCV-3000SN004711    1    2    3FW-01234560909 and more", "RCV-3000|SN004711|0.01 0.02 0.03|9 0"},
-        {"RCV-3000SN004711    1    2    3FW-01234561224", "RCV-3000|SN004711|0.01 0.02 0.03|24 -12"},
+        {"A       B        -1234    7   +9skipped!!!1212",
+         "A       |B       |-12.34 0.07 0.09|12 0"},
+        {"RCV-3000SN004711123456789012345FW-01234562424",
+         "RCV-3000|SN004711|123.45 678.90 123.45|24 24"},
+        {"RCV-3000SN004711    1    2    3FW-01234560909 and more",
+         "RCV-3000|SN004711|0.01 0.02 0.03|9 0"},
+        {"RCV-3000SN004711    1    2    3FW-01234561224",
+         "RCV-3000|SN004711|0.01 0.02 0.03|24 -12"},
         {"RCV-3000SN0047", "RCV-3000||0.00 0.00 0.00|0 0"},
     };
     for (const auto &[record, fields] : rows) {
@@ -23,10 +27,13 @@ TEST(GetReceiverType, IdentificationRecordFields)
         unit::Guarded text1(9), text2(9);
         double n[3] = {-1, -1, -1};
         long c[2] = {-1, -1};
-        ASSERT_EQ(get_receiver_type(line.port, text1.data(), text2.data(), &n[0], &n[1], &n[2], &c[0], &c[1]), RC_OK);
+        ASSERT_EQ(get_receiver_type(line.port, text1.data(), text2.data(), &n[0], &n[1], &n[2],
+                                    &c[0], &c[1]),
+                  RC_OK);
         EXPECT_EQ(line.received(), packet(0x06, ""));
         char got[128];
-        snprintf(got, sizeof got, "%s|%s|%.2f %.2f %.2f|%ld %ld", text1.data(), text2.data(), n[0], n[1], n[2], c[0], c[1]);
+        snprintf(got, sizeof got, "%s|%s|%.2f %.2f %.2f|%ld %ld", text1.data(), text2.data(), n[0],
+                 n[1], n[2], c[0], c[1]);
         EXPECT_EQ(got, fields);
         EXPECT_TRUE(text1.intact() && text2.intact());
     }
@@ -40,11 +47,13 @@ TEST(TestReceiverConfiguration, CheckByteAndType)
     for (int type = 0; type < 256; ++type)
         for (size_t length : {45, 44, 38})
             for (char check : {1, 0}) {
-                std::string record = std::string(38, '\x07') + check + std::string(5, '\x07') + char(type);
+                std::string record
+                    = std::string(38, '\x07') + check + std::string(5, '\x07') + char(type);
                 unit::Line line;
                 line.send(packet(0x4b, record.substr(0, length)));
                 bool passes = length > 44 && check != 0 && type >= 3 && type <= 5;
-                ASSERT_EQ(test_receiver_configuration(line.port), passes ? RC_OK : RC_FAIL) << type << " " << length;
+                ASSERT_EQ(test_receiver_configuration(line.port), passes ? RC_OK : RC_FAIL)
+                    << type << " " << length;
                 EXPECT_EQ(ReceiverType, length > 44 ? type : 0);
             }
 }

@@ -17,8 +17,14 @@
 
 namespace unit {
 
-inline std::string read_file(const std::string &path) { return (std::ostringstream() << std::ifstream(path).rdbuf()).str(); }
-inline void write_file(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
+inline std::string read_file(const std::string &path)
+{
+    return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
+}
+inline void write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream(path) << text;
+}
 
 // A fresh folder, the working directory until it is removed.
 struct Folder {
@@ -38,11 +44,15 @@ struct Line {
         set_timeout(port, 10);
     }
     ~Line() { close(port), close(far); }
-    void send(const std::string &bytes) { EXPECT_EQ(write(far, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void send(const std::string &bytes)
+    {
+        EXPECT_EQ(write(far, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
     std::string received()
     {
         char buf[4096];
-        return std::string(buf, static_cast<size_t>(std::max(read(far, buf, sizeof buf), ssize_t(0))));
+        return std::string(buf,
+                           static_cast<size_t>(std::max(read(far, buf, sizeof buf), ssize_t(0))));
     }
 };
 
@@ -67,14 +77,21 @@ inline std::string output_of(int fd, const std::function<void()> &body)
 struct Guarded {
     std::string bytes;
     size_t size;
-    explicit Guarded(size_t n) : bytes(n + 16, '\xa5'), size(n) {}
+    explicit Guarded(size_t n)
+        : bytes(n + 16, '\xa5')
+        , size(n)
+    {
+    }
     char *data() { return bytes.data(); }
     unsigned char *udata() { return reinterpret_cast<unsigned char *>(bytes.data()); }
     bool intact() const { return bytes.substr(size) == std::string(16, '\xa5'); }
 };
 
 // A framed packet: 0x02, status, type, length, data, checksum, 0x03.
-inline std::string packet(int type, const std::string &data, int status = 0) { return fuzz::framed(type, data, char(status)); }
+inline std::string packet(int type, const std::string &data, int status = 0)
+{
+    return fuzz::framed(type, data, char(status));
+}
 
 }  // namespace unit
 

@@ -19,11 +19,21 @@ std::string hex_bytes(const uint8_t *p, size_t n)
 static void append_escaped(std::string &s, uint8_t b)
 {
     switch (b) {
-    case '\r': s += "\\r"; return;
-    case '\n': s += "\\n"; return;
-    case '\t': s += "\\t"; return;
-    case '\\': s += "\\\\"; return;
-    case '|': s += "\\|"; return;
+    case '\r':
+        s += "\\r";
+        return;
+    case '\n':
+        s += "\\n";
+        return;
+    case '\t':
+        s += "\\t";
+        return;
+    case '\\':
+        s += "\\\\";
+        return;
+    case '|':
+        s += "\\|";
+        return;
     }
     if (b >= 0x20 && b < 0x7f) {
         s += static_cast<char>(b);

@@ -75,10 +75,14 @@ SessionEnd serve_one(const SessionSetup &setup, const std::vector<Exchange> &scr
 int status_of(SessionEnd end)
 {
     switch (end) {
-    case SessionEnd::TimeUp: return kTimeUp;
-    case SessionEnd::Mismatch: return kMismatch;
-    case SessionEnd::Failed: return kFailed;
-    default: return kDone;
+    case SessionEnd::TimeUp:
+        return kTimeUp;
+    case SessionEnd::Mismatch:
+        return kMismatch;
+    case SessionEnd::Failed:
+        return kFailed;
+    default:
+        return kDone;
     }
 }
 

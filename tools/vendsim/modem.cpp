@@ -40,7 +40,11 @@ std::string normalise(const std::string &s)
 
 }  // namespace
 
-Modem::Modem(const ModemScenario &sc, Personality &remote) : sc_(sc), remote_(remote) {}
+Modem::Modem(const ModemScenario &sc, Personality &remote)
+    : sc_(sc)
+    , remote_(remote)
+{
+}
 
 void Modem::start(double now, Outbox &out)
 {
@@ -58,9 +62,14 @@ void Modem::feed(const uint8_t *p, size_t n, double now, Outbox &out)
     tick(now, out);
     for (size_t i = 0; i < n && !closed_; ++i) {
         switch (mode_) {
-        case Mode::Command: command_byte(p[i], now, out); break;
-        case Mode::Dialing: break;  // busy dialing: input is lost
-        case Mode::Data: data_byte(p[i], now); break;
+        case Mode::Command:
+            command_byte(p[i], now, out);
+            break;
+        case Mode::Dialing:
+            break;  // busy dialing: input is lost
+        case Mode::Data:
+            data_byte(p[i], now);
+            break;
         }
     }
     flush_echo(out);

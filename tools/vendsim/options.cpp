@@ -10,7 +10,14 @@
 // The filler after the last counter starts with a letter: a digit there
 // would run on into "   45" for a reader that skips blanks and reads up to
 // five characters.
-const char kDefaultIdent[] = "RCV-3000" "SN004711" "  235" "  120" "   45" "FW-0123456" "24" "12";
+const char kDefaultIdent[] = "RCV-3000"
+                             "SN004711"
+                             "  235"
+                             "  120"
+                             "   45"
+                             "FW-0123456"
+                             "24"
+                             "12";
 
 namespace {
 
@@ -116,8 +123,8 @@ bool set_dial(Scenario &sc, const char *v)
 
 bool set_enq(Scenario &sc, const char *v)
 {
-    static const Named<EnqAnswer> answers[] = {
-        {"ack", EnqAnswer::Ack}, {"nak", EnqAnswer::Nak}, {"silent", EnqAnswer::Silent}};
+    static const Named<EnqAnswer> answers[]
+        = {{"ack", EnqAnswer::Ack}, {"nak", EnqAnswer::Nak}, {"silent", EnqAnswer::Silent}};
     return pick(v, answers, sc.receiver.enq);
 }
 
@@ -129,8 +136,8 @@ bool set_vanish_bytes(Scenario &sc, const char *v)
 
 bool set_device_parity(Scenario &sc, const char *v)
 {
-    static const Named<DeviceParity> parities[] = {
-        {"none", DeviceParity::None}, {"odd", DeviceParity::Odd}, {"even", DeviceParity::Even}};
+    static const Named<DeviceParity> parities[]
+        = {{"none", DeviceParity::None}, {"odd", DeviceParity::Odd}, {"even", DeviceParity::Even}};
     return pick(v, parities, sc.device_parity);
 }
 
@@ -144,26 +151,68 @@ using S = Scenario;
 using V = const char *;
 
 const OptionRule kOptions[] = {
-    {"link", true, [](S &s, V v) { s.link = v; return *v != '\0'; }},
-    {"transcript", true, [](S &s, V v) { s.transcript = v; return *v != '\0'; }},
+    {"link", true,
+     [](S &s, V v) {
+         s.link = v;
+         return *v != '\0';
+     }},
+    {"transcript", true,
+     [](S &s, V v) {
+         s.transcript = v;
+         return *v != '\0';
+     }},
     {"max-time", true, [](S &s, V v) { return parse_positive_seconds(v, s.max_time); }},
-    {"keep", false, [](S &s, V) { s.keep = true; return true; }},
-    {"record", true, [](S &s, V v) { s.record = v; return *v != '\0'; }},
-    {"replay", true, [](S &s, V v) { s.replay = v; return *v != '\0'; }},
+    {"keep", false,
+     [](S &s, V) {
+         s.keep = true;
+         return true;
+     }},
+    {"record", true,
+     [](S &s, V v) {
+         s.record = v;
+         return *v != '\0';
+     }},
+    {"replay", true,
+     [](S &s, V v) {
+         s.replay = v;
+         return *v != '\0';
+     }},
     {"device-parity", true, set_device_parity},
-    {"port", true, [](S &s, V v) { s.port = v; return *v != '\0'; }},
+    {"port", true,
+     [](S &s, V v) {
+         s.port = v;
+         return *v != '\0';
+     }},
     {"device-speed", true,
-     [](S &s, V v) { return parse_count(v, 115200, s.device_speed) && speed_code(s.device_speed) != 0; }},
+     [](S &s, V v) {
+         return parse_count(v, 115200, s.device_speed) && speed_code(s.device_speed) != 0;
+     }},
     {"reply", true, set_reply},
     {"vanish-after-bytes", true, set_vanish_bytes},
-    {"no-echo", false, [](S &s, V) { s.modem.echo = false; return true; }},
-    {"connected", false, [](S &s, V) { s.modem.connected = true; return true; }},
+    {"no-echo", false,
+     [](S &s, V) {
+         s.modem.echo = false;
+         return true;
+     }},
+    {"connected", false,
+     [](S &s, V) {
+         s.modem.connected = true;
+         return true;
+     }},
     {"guard", true, [](S &s, V v) { return parse_positive_seconds(v, s.modem.guard); }},
     {"dial", true, set_dial},
     {"dial-delay", true, [](S &s, V v) { return parse_seconds(v, s.modem.dial_delay); }},
     {"enq", true, set_enq},
-    {"monitor", false, [](S &s, V) { s.receiver.monitor = true; return true; }},
-    {"ident", true, [](S &s, V v) { s.receiver.ident = v; return strlen(v) <= 255; }},
+    {"monitor", false,
+     [](S &s, V) {
+         s.receiver.monitor = true;
+         return true;
+     }},
+    {"ident", true,
+     [](S &s, V v) {
+         s.receiver.ident = v;
+         return strlen(v) <= 255;
+     }},
     {"config-type", true, [](S &s, V v) { return parse_byte(v, s.receiver.config_type); }},
     {"config-check", true, [](S &s, V v) { return parse_byte(v, s.receiver.config_check); }},
     {"config-len", true, [](S &s, V v) { return parse_count(v, 255, s.receiver.config_len); }},

@@ -17,12 +17,12 @@ extern const char kDefaultIdent[];
 
 struct ModemScenario {
     ReplyMode reply = ReplyMode::Ok;
-    double late = 0;               // ReplyMode::Late: seconds before the OK
+    double late = 0;  // ReplyMode::Late: seconds before the OK
     bool echo = true;
-    bool connected = false;        // a call is up from the start
+    bool connected = false;  // a call is up from the start
     double guard = 1.0;
     DialResult dial = DialResult::Connect;
-    std::string speed = "9600";    // empty: a bare CONNECT
+    std::string speed = "9600";  // empty: a bare CONNECT
     double dial_delay = 2.0;
 };
 
@@ -44,9 +44,9 @@ struct ReceiverScenario {
 struct Scenario {
     std::string link;
     std::string transcript;
-    std::string record;            // a real device to relay to, recording
-    std::string replay;            // a transcript to play the device's side of
-    std::string port;              // a serial device to serve instead of a pty
+    std::string record;                 // a real device to relay to, recording
+    std::string replay;                 // a transcript to play the device's side of
+    std::string port;                   // a serial device to serve instead of a pty
     unsigned long device_speed = 9600;  // --port's speed
     DeviceParity device_parity = DeviceParity::FromHost;
     double max_time = 600;

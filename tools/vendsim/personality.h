@@ -33,7 +33,10 @@ class Outbox {
 public:
     void send(Speaker who, Bytes bytes) { add(Action::Kind::Send, who, std::move(bytes), {}); }
     void event(std::string text) { add(Action::Kind::Event, Speaker::Modem, {}, std::move(text)); }
-    void packet(std::string text) { add(Action::Kind::Packet, Speaker::Modem, {}, std::move(text)); }
+    void packet(std::string text)
+    {
+        add(Action::Kind::Packet, Speaker::Modem, {}, std::move(text));
+    }
     // Drop the line for good; text is the event that says so.
     void close(std::string text) { add(Action::Kind::Close, Speaker::Modem, {}, std::move(text)); }
 
@@ -50,7 +53,7 @@ class Personality {
 public:
     virtual ~Personality() = default;
     // The line is up; now is the time of that.
-    virtual void start(double, Outbox &) {}
+    virtual void start(double, Outbox &) { }
     // Bytes that arrived at time now.
     virtual void feed(const uint8_t *p, size_t n, double now, Outbox &out) = 0;
     // Does whatever has fallen due by now.
@@ -59,7 +62,7 @@ public:
     virtual double next_deadline() const = 0;
     // The call carrying this role ended: forget half-read input and
     // anything still waiting to be sent.
-    virtual void reset() {}
+    virtual void reset() { }
 };
 
 #endif

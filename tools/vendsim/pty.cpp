@@ -23,14 +23,14 @@ bool open_pty(Pty &pty, std::string &error)
         return fail(error, "posix_openpt");
     char name[128];
     termios tio;
-    bool ok = grantpt(fd) == 0 && unlockpt(fd) == 0 && ptsname_r(fd, name, sizeof name) == 0 &&
-              tcgetattr(fd, &tio) == 0;
+    bool ok = grantpt(fd) == 0 && unlockpt(fd) == 0 && ptsname_r(fd, name, sizeof name) == 0
+        && tcgetattr(fd, &tio) == 0;
     if (ok) {
         // A serial line neither echoes nor rewrites bytes; without this the
         // pty would echo our own replies back until the host sets it raw.
         cfmakeraw(&tio);
-        ok = tcsetattr(fd, TCSANOW, &tio) == 0 &&
-             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) == 0;
+        ok = tcsetattr(fd, TCSANOW, &tio) == 0
+            && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) == 0;
     }
     if (!ok) {
         fail(error, "pseudo-terminal set-up");
@@ -76,10 +76,9 @@ void remove_link(const std::string &link, const std::string &target)
 }
 
 namespace {
-const std::pair<speed_t, unsigned long> kSpeeds[] = {{B300, 300},     {B600, 600},     {B1200, 1200},
-                                                     {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
-                                                     {B19200, 19200}, {B38400, 38400}, {B57600, 57600},
-                                                     {B115200, 115200}};
+const std::pair<speed_t, unsigned long> kSpeeds[]
+    = {{B300, 300},   {B600, 600},     {B1200, 1200},   {B2400, 2400},   {B4800, 4800},
+       {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
 }  // namespace
 
 speed_t speed_code(unsigned long baud)

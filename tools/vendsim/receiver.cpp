@@ -30,7 +30,10 @@ std::string hex_type(const char *what, uint8_t type)
 
 }  // namespace
 
-Receiver::Receiver(const ReceiverScenario &sc) : sc_(sc) {}
+Receiver::Receiver(const ReceiverScenario &sc)
+    : sc_(sc)
+{
+}
 
 void Receiver::feed(const uint8_t *p, size_t n, double now, Outbox &out)
 {
@@ -110,7 +113,8 @@ void Receiver::answer_request(const Frame &req, double now, Outbox &out)
     if (replies_++ < sc_.bad_checksum)
         reply.sum = static_cast<uint8_t>(reply.sum + 1);
     if (sc_.reply_delay > 0)
-        agenda_.add(now + sc_.reply_delay, [this, reply](double, Outbox &o) { send_reply(reply, o); });
+        agenda_.add(now + sc_.reply_delay,
+                    [this, reply](double, Outbox &o) { send_reply(reply, o); });
     else
         send_reply(reply, out);
 }

@@ -21,7 +21,11 @@ constexpr double kSettingsLook = 0.1;
 // Decodes the packets of one direction into the transcript.
 class PacketLog {
 public:
-    PacketLog(Transcript &log, const char *who) : log_(log), who_(who) {}
+    PacketLog(Transcript &log, const char *who)
+        : log_(log)
+        , who_(who)
+    {
+    }
     void feed(double t, const uint8_t *p, size_t n)
     {
         for (size_t i = 0; i < n; ++i)
@@ -60,7 +64,10 @@ termios device_settings(const termios &host, DeviceParity parity)
 class Recorder {
 public:
     Recorder(const SessionSetup &s, int device)
-        : s_(s), device_(device), host_packets_(s.log, "host"), device_packets_(s.log, "recv")
+        : s_(s)
+        , device_(device)
+        , host_packets_(s.log, "host")
+        , device_packets_(s.log, "recv")
     {
     }
 
@@ -127,7 +134,9 @@ private:
             device_packets_.feed(now, buf, got);
         }
         if (write_all(to, bytes) != WriteResult::Done)
-            s_.log.event(s_.clock.now(), from_host ? "the device took not all of it" : "the host took not all of it");
+            s_.log.event(s_.clock.now(),
+                         from_host ? "the device took not all of it"
+                                   : "the host took not all of it");
         return true;
     }
 
@@ -142,7 +151,9 @@ private:
 
 class Player {
 public:
-    Player(const SessionSetup &s, const std::vector<Exchange> &script) : s_(s), script_(script)
+    Player(const SessionSetup &s, const std::vector<Exchange> &script)
+        : s_(s)
+        , script_(script)
     {
         for (const Exchange &e : script)
             if (e.from_host)
@@ -199,7 +210,9 @@ private:
         if (matched_ < host_bytes)
             return kNever;
         double delay = script_[k].t - (k > 0 ? script_[k - 1].t : 0);
-        double after = k == 0 ? 0 : script_[k - 1].from_host ? matched_at_[host_bytes - 1] : sent_at_;
+        double after = k == 0          ? 0
+            : script_[k - 1].from_host ? matched_at_[host_bytes - 1]
+                                       : sent_at_;
         return after + std::max(0.0, delay);
     }
 
@@ -220,7 +233,9 @@ private:
                 continue;
             }
             failed_ = true;
-            s_.log.event(now, "expected " + what_is_left() + ", got " + dump_bytes(buf + i, static_cast<size_t>(n - i)));
+            s_.log.event(now,
+                         "expected " + what_is_left() + ", got "
+                             + dump_bytes(buf + i, static_cast<size_t>(n - i)));
         }
         return true;
     }
@@ -244,10 +259,10 @@ private:
 
     const SessionSetup &s_;
     const std::vector<Exchange> &script_;
-    Bytes expected_;                 // all the host's bytes, in order
-    size_t matched_ = 0;             // how many of them have come
-    std::vector<double> matched_at_; // when each came
-    size_t next_ = 0;                // the next entry to look at for sending
+    Bytes expected_;                  // all the host's bytes, in order
+    size_t matched_ = 0;              // how many of them have come
+    std::vector<double> matched_at_;  // when each came
+    size_t next_ = 0;                 // the next entry to look at for sending
     double sent_at_ = 0;
     bool failed_ = false;
 };

@@ -76,8 +76,10 @@ namespace {
 class Session {
 public:
     explicit Session(const SessionSetup &s)
-        : s_(s), receiver_(s.scenario.receiver), modem_(s.scenario.modem, receiver_),
-          bytes_left_(s.scenario.vanish_bytes)
+        : s_(s)
+        , receiver_(s.scenario.receiver)
+        , modem_(s.scenario.modem, receiver_)
+        , bytes_left_(s.scenario.vanish_bytes)
     {
     }
 
@@ -175,9 +177,14 @@ std::optional<SessionEnd> Session::perform(const Outbox &out)
                 s_.log.event(s_.clock.now(), "output stalled (host not reading), rest dropped");
             break;
         }
-        case Action::Kind::Event: s_.log.event(t, a.text); break;
-        case Action::Kind::Packet: s_.log.packet(t, a.text); break;
-        case Action::Kind::Close: return end(SessionEnd::Vanished, a.text.c_str());
+        case Action::Kind::Event:
+            s_.log.event(t, a.text);
+            break;
+        case Action::Kind::Packet:
+            s_.log.packet(t, a.text);
+            break;
+        case Action::Kind::Close:
+            return end(SessionEnd::Vanished, a.text.c_str());
         }
     }
     return std::nullopt;

@@ -28,7 +28,8 @@ std::string format_unix_time(const timespec &ts)
     return s;
 }
 
-Transcript::Transcript(Sink sink, const timespec &start) : sink_(std::move(sink))
+Transcript::Transcript(Sink sink, const timespec &start)
+    : sink_(std::move(sink))
 {
     if (!sink_)
         return;
@@ -100,7 +101,8 @@ void Transcript::write(double t, const char *tag, const std::string &content)
         sink_(format_entry(t, tag, content));
 }
 
-bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std::string &error, double *start)
+bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std::string &error,
+                    double *start)
 {
     std::ifstream in(path);
     if (!in) {
@@ -118,7 +120,7 @@ bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std:
         std::string kind = tag;
         if (kind != "host->" && kind != "<-modem" && kind != "<-recv")
             continue;
-        Exchange e{kind == "host->", kind == "<-recv" ? Speaker::Receiver : Speaker::Modem, t, {}};
+        Exchange e {kind == "host->", kind == "<-recv" ? Speaker::Receiver : Speaker::Modem, t, {}};
         unsigned byte;
         int n;
         for (const char *p = line.c_str() + at; sscanf(p, "%2x%n", &byte, &n) == 1; p += n)

@@ -26,15 +26,32 @@ bool platform_set_speed(struct termios *tio, long baud)
 {
     speed_t code;
     switch (baud) {
-    case 300: code = B300; break;
-    case 600: code = B600; break;
-    case 1200: code = B1200; break;
-    case 2400: code = B2400; break;
-    case 4800: code = B4800; break;
-    case 9600: code = B9600; break;
-    case 19200: code = B19200; break;
-    case 38400: code = B38400; break;
-    default: return false;
+    case 300:
+        code = B300;
+        break;
+    case 600:
+        code = B600;
+        break;
+    case 1200:
+        code = B1200;
+        break;
+    case 2400:
+        code = B2400;
+        break;
+    case 4800:
+        code = B4800;
+        break;
+    case 9600:
+        code = B9600;
+        break;
+    case 19200:
+        code = B19200;
+        break;
+    case 38400:
+        code = B38400;
+        break;
+    default:
+        return false;
     }
     cfsetispeed(tio, code);
     cfsetospeed(tio, code);
