@@ -1,12 +1,15 @@
 // Lines of waiting packets for the get_message benchmark and read counter.
 #include "waiting_packets.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "frame.h"
 
 namespace {
 
@@ -64,18 +67,11 @@ void sleep_one_ms()
 
 void frame_packet(unsigned char *out, int type, int size)
 {
-    int length = size - 6;
-    out[0] = 0x02;
-    out[1] = 0x00;
-    out[2] = static_cast<unsigned char>(type);
-    out[3] = static_cast<unsigned char>(length);
-    unsigned sum = out[1] + out[2] + out[3];
-    for (int i = 0; i < length; ++i) {
-        out[4 + i] = static_cast<unsigned char>(0x20 + i % 90);  // never a start byte
-        sum += out[4 + i];
-    }
-    out[4 + length] = static_cast<unsigned char>(sum);
-    out[5 + length] = 0x03;
+    Bytes data(static_cast<size_t>(size - 6));
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(0x20 + i % 90);  // never a start byte
+    const Bytes packet = encode_frame(make_frame(static_cast<uint8_t>(type), data));
+    std::copy(packet.begin(), packet.end(), out);
 }
 
 PacketLine::PacketLine(LineKind kind, int packet_size, int type)

@@ -3,8 +3,7 @@
 #ifndef BENCH_WAITING_PACKETS_H
 #define BENCH_WAITING_PACKETS_H
 
-// Frames one packet of `size` bytes in all (6..255): start byte, status,
-// type, length, size - 6 data bytes, checksum, end byte.
+// Frames one packet of `size` bytes in all (6..255), as vendsim frames it.
 void frame_packet(unsigned char *out, int type, int size);
 
 enum class LineKind { pipe, pty };

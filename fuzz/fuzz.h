@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "frame.h"
 #include "vendlink/io.h"
 
 #define FUZZ_CHECK(cond)                                                                           \
@@ -18,13 +19,14 @@
 
 namespace fuzz {
 
-inline std::string framed(int type, const std::string &data, char status = 0)
+// A packet as vendsim frames it, under any status byte.
+inline std::string framed(int type, const std::string &data, int status = 0)
 {
-    unsigned sum
-        = static_cast<unsigned char>(status) + static_cast<unsigned char>(type) + data.size();
-    for (unsigned char c : data)
-        sum += c;
-    return std::string {'\x02', status, char(type), char(data.size())} + data + char(sum) + '\x03';
+    Frame f = make_frame(static_cast<uint8_t>(type), Bytes(data.begin(), data.end()));
+    f.status = static_cast<uint8_t>(status);
+    f.sum = frame_checksum(f.status, f.type, f.data);
+    const Bytes b = encode_frame(f);
+    return std::string(b.begin(), b.end());
 }
 
 // Whether the packet stands in `bytes` whole under some status byte; or

@@ -7,28 +7,53 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <set>
 
-#include "bench.h"
+#include "driver.h"
+#include "fuzz.h"
 #include "vendlink/semlock.h"
 
 namespace {
 
-const std::string created = "Could not find \"serial_port\", creating...\n",
-                  stored = "Storing new device file name ($M).\n";
+const std::string created = "Could not find \"serial_port\", creating...\n";
+const std::string stored = "Storing new device file name ($M).\n";
 const std::string flow = "RTSXOFF is Disabled\nCTSXON is Disabled\nRTSXOFF is now ENABLED.\n";
-const std::string port = "Port initialized (9600 baud, 8 data bits, Odd, 1 stop bit)\n",
-                  opened = created + stored + flow + port;
-const std::string defaults_used = "Using defaults for all modem strings.\n",
-                  hangup = "\nDisconnecting modem...\n";
-const std::string done = defaults_used + hangup + "Done.\n",
-                  interrupted = "Terminated from Ctrl-C\n";
+const std::string port = "Port initialized (9600 baud, 8 data bits, Odd, 1 stop bit)\n";
+const std::string opened = created + stored + flow + port;
+const std::string defaults_used = "Using defaults for all modem strings.\n";
+const std::string hangup = "\nDisconnecting modem...\n";
+const std::string done = defaults_used + hangup + "Done.\n";
+const std::string interrupted = "Terminated from Ctrl-C\n";
 // Half a second draining the line, two of guard time, the escape, two more.
 const std::vector<Burst> hung_up = {{2.5, "+++"}, {4.5, "ATH\r"}};
-const std::string defaults_file = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
 // The pty keeps no parity bit of its own: PARODD alone shows odd parity.
 const std::string raw_line = line_of(9600, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD);
+
+// The configuration file as written back: the strings it lacked at their defaults.
+std::string written(const std::string &dial, const std::string &hangup_string = "~~+++~~ATH")
+{
+    return "DIAL " + dial + "\nHANGUP " + hangup_string + "\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
+}
+
+// A run that hangs up with the built-in strings after the messages in `err`.
+Row hangs_up(Row row)
+{
+    row.err += done;
+    row.sent = hung_up;
+    row.wall = 4.5;
+    return row;
+}
+
+// A run that hangs up with the file's "ATH0", the port opened as by default.
+Row hangs_up_with_ath0(Row row)
+{
+    row.err = opened + hangup + "Done.\n";
+    row.sent = {{0.5, "ATH0\r"}};
+    row.wall = 0.5;
+    return row;
+}
 
 const std::string usage =  // a source line for each option
     "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem "
@@ -59,7 +84,6 @@ std::string paged(bool key)
 
 // A value glued to its keyword filling a 79-character piece; the line written back, one longer.
 const std::string glued = std::string(70, '0') + "ATH";
-const std::string glued_file = "DIAL \nHANGUP " + glued + "\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
 
 mode_t mode_of(const std::string &path)
 {
@@ -87,92 +111,79 @@ std::string entries_of(const std::string &dir)
 
 // User 4242's configuration file, mode 0666, rewritten by another user or by
 // root (in the folder all may write): it stays 4242's.
-Row others_file(const char *name, void (*folder)(const Run &), bool nobody)
+Row others_file(const char *name, bool nobody)
 {
-    return {.name = name,
-            .args = {"-D$M", "-Ccfg"},
-            .given = {{"cfg.modem", "HANGUP ATH0\n"}},
-            .setup = folder,
-            .nobody = nobody,
-            .err = opened + hangup + "Done.\n",
-            .sent = {{0.5, "ATH0\r"}},
-            .left = {{"cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}},
-            .wall = 0.5,
-            .check
-            = [](const Run &r) { EXPECT_EQ(owner_of(r.dir + "/cfg.modem"), "4242:4242 438"); }};
-}
-
-void of_4242(const Run &r)
-{
-    ASSERT_EQ(chown((r.dir + "/cfg.modem").c_str(), 4242, 4242)
-                  + chmod((r.dir + "/cfg.modem").c_str(), 0666),
-              0);
+    return hangs_up_with_ath0(
+        {.name = name,
+         .args = {"-D$M", "-Ccfg"},
+         .given = {{"cfg.modem", "HANGUP ATH0\n"}},
+         .setup =
+             [](const Run &r) {
+                 ASSERT_EQ(chown((r.dir + "/cfg.modem").c_str(), 4242, 4242), 0);
+                 ASSERT_EQ(chmod((r.dir + "/cfg.modem").c_str(), 0666), 0);
+             },
+         .nobody = nobody,
+         .left = {{"cfg.modem", written("", "ATH0")}},
+         .check
+         = [](const Run &r) { EXPECT_EQ(owner_of(r.dir + "/cfg.modem"), "4242:4242 438"); }});
 }
 
 void in_read_only_folder(const Run &r)
 {
     mkdir((r.dir + "/ro").c_str(), 0755);
-    if (FILE *f = fopen((r.dir + "/ro/cfg.modem").c_str(), "w"))
-        fputs("HANGUP ATH0\n", f), fchmod(fileno(f), 0666), fclose(f);
+    std::ofstream(r.dir + "/ro/cfg.modem") << "HANGUP ATH0\n";
+    chmod((r.dir + "/ro/cfg.modem").c_str(), 0666);
     chmod((r.dir + "/ro").c_str(), 0555);
 }
 
 std::vector<Row> hangup_rows()
 {
-    const std::string long_path = "/" + std::string(99, 'd'), cut_path = long_path.substr(0, 80);
-    const std::string unreadable = "Could not find \"serial_port\", creating...\nCan not create "
-                                   "\"serial_port\"\nDone (-1).\n";
+    const std::string long_path = "/" + std::string(99, 'd');
+    const std::string cut_path = long_path.substr(0, 80);
     return {
-        {.name = "HangsUpACall",
-         .args = {"-D$M"},
-         .sim = {"--connected"},
-         .err = opened + done,
-         .sent = hung_up,
-         .left = {{"serial_port", "$M"}},
-         .dtr = "1",
-         .line = raw_line,
-         .wall = 4.5},
-        {.name = "LineSettingsFromTheOptions",
-         .args = {"-d$M", "--RtsCts", "-B19200", "-Peven"},
-         .setup =
-             [](const Run &r) {
-                 termios t;
-                 tcgetattr(r.line_fd, &t), t.c_cflag |= CRTSCTS, tcsetattr(r.line_fd, TCSANOW, &t);
-             },
-         .err = created + stored
-             + "RTSXOFF is Enabled\nCTSXON is Enabled\nRTSXOFF is now DISABLED.\n"
-               "Port initialized (19200 baud, 8 data bits, Even, 1 stop bit)\n"
-             + done,
-         .sent = hung_up,
-         .line = line_of(19200, CS8 | CLOCAL | CREAD),
-         .wall = 4.5},
-        {.name = "LaterOptionsWinAndOtherWordsAreIgnored",
-         .args = {"-B2400", "-Bfast", "-B", "-B4800x", "-D/nowhere", "-D$M", "-PE", "-PNONE", "-Pz",
-                  "--rtscts", "-+RTSCTS", "-+dropdtr", "--verbose", "--", "-+"},
-         .err = created + stored + flow
-             + "Port initialized (4800 baud, 8 data bits, Odd, 1 stop bit)\n" + done,
-         .sent = hung_up,
-         .dtr = "1",
-         .line = line_of(4800, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD),
-         .wall = 4.5},
-        {.name = "UnsupportedBaudFallsBackTo9600",
-         .args = {"-D$M", "-B110", "-Pn"},
-         .err = created + stored
-             + "Warning: 110 baud not supported on this platform.\n         Will default to 9600 "
-               "baud.\n"
-             + flow + "Port initialized (9600 baud, 8 data bits, None, 1 stop bit)\n" + done,
-         .sent = hung_up,
-         .line = raw_line,
-         .wall = 4.5},
-        {.name = "LineRefusingFlowControl",
-         .args = {"-D$M"},
-         .env = "VENDTEST_NO_RTSCTS=1",
-         .err = created + stored
-             + "RTSXOFF is Disabled\nCTSXON is Disabled\nCould not set H/W Flow Control.\n" + port
-             + done,
-         .sent = hung_up,
-         .line = line_of(9600, CS8 | PARODD | CLOCAL | CREAD),
-         .wall = 4.5},
+        hangs_up({.name = "HangsUpACall",
+                  .args = {"-D$M"},
+                  .sim = {"--connected"},
+                  .err = opened,
+                  .left = {{"serial_port", "$M"}},
+                  .dtr = "1",
+                  .line = raw_line}),
+        hangs_up({.name = "LineSettingsFromTheOptions",
+                  .args = {"-d$M", "--RtsCts", "-B19200", "-Peven"},
+                  .setup =
+                      [](const Run &r) {
+                          termios t;
+                          tcgetattr(r.line_fd, &t);
+                          t.c_cflag |= CRTSCTS;
+                          tcsetattr(r.line_fd, TCSANOW, &t);
+                      },
+                  .err = created + stored
+                      + "RTSXOFF is Enabled\nCTSXON is Enabled\nRTSXOFF is now DISABLED.\n"
+                        "Port initialized (19200 baud, 8 data bits, Even, 1 stop bit)\n",
+                  .line = line_of(19200, CS8 | CLOCAL | CREAD)}),
+        hangs_up(
+            {.name = "LaterOptionsWinAndOtherWordsAreIgnored",
+             .args = {"-B2400", "-Bfast", "-B", "-B4800x", "-D/nowhere", "-D$M", "-PE", "-PNONE",
+                      "-Pz", "--rtscts", "-+RTSCTS", "-+dropdtr", "--verbose", "--", "-+"},
+             .err = created + stored + flow
+                 + "Port initialized (4800 baud, 8 data bits, Odd, 1 stop bit)\n",
+             .dtr = "1",
+             .line = line_of(4800, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD)}),
+        hangs_up({.name = "UnsupportedBaudFallsBackTo9600",
+                  .args = {"-D$M", "-B110", "-Pn"},
+                  .err = created + stored + "Warning: 110 baud not supported on this platform.\n"
+                      + "         Will default to 9600 baud.\n" + flow
+                      + "Port initialized (9600 baud, 8 data bits, None, 1 stop bit)\n",
+                  .line = raw_line}),
+        hangs_up({.name = "LineRefusingFlowControl",
+                  .args = {"-D$M"},
+                  .env = "VENDTEST_NO_RTSCTS=1",
+                  .err = created + stored + "RTSXOFF is Disabled\nCTSXON is Disabled\n"
+                      + "Could not set H/W Flow Control.\n" + port,
+                  .line = line_of(9600, CS8 | PARODD | CLOCAL | CREAD)}),
+        // vendsim --port at one end of a null-modem cable, vendhook at the other: the cable
+        // goes with vendhook's close, and with it the port and vendsim.
+        hangs_up({.name = "HangUpThroughAPort", .args = {"-D$M"}, .cable = true, .err = opened}),
 
         // The modem: a silent one costs the reply wait, which ends once a
         // line read has had more than five idle seconds.
@@ -187,9 +198,8 @@ std::vector<Row> hangup_rows()
          .sim = {"--reply", "silent"},
          .env = "VENDTEST_HELD=1",
          .err = opened + defaults_used + hangup
-             + "The modem did not take the hang-up string (flow "
-               "control is holding it: is the modem on, and the cable wired for "
-               "RTS/CTS?).\nDone.\n",
+             + "The modem did not take the hang-up string (flow control is holding it: is the "
+               "modem on, and the cable wired for RTS/CTS?).\nDone.\n",
          .sent = hung_up,
          .dtr = "10",
          .wall = 10.5},
@@ -200,35 +210,6 @@ std::vector<Row> hangup_rows()
          .sent = {{2.5, "+"}},
          .left = {{"serial_port", "$M"}},
          .wall = 10.5},
-
-        // vendsim --port on one end of a null-modem cable (socat joining two terminals), vendhook
-        // on the other: the cable goes with vendhook's close, and with it the port and vendsim.
-        {.name = "HangUpThroughAPort",
-         .args = {"-D$M"},
-         .nosim = true,
-         .setup =
-             [](const Run &r) {
-                 ASSERT_EQ(
-                     system(r.expand("timeout 30 socat PTY,link=$D/port,raw,echo=0,wait-slave "
-                                     "PTY,link=$M,raw,echo=0,wait-slave & "
-                                     "for i in $(seq 50); do [ -e $D/port ] && break; sleep 0.1; "
-                                     "done; (" VENDSIM " --port $D/port --connected --transcript "
-                                     "$D/../modem.log &) | head -n 1 >/dev/null; for i in $(seq "
-                                     "50); do [ -e $M ] && break; sleep 0.1; done; [ -e $M ]")
-                                .c_str()),
-                     0)
-                     << "socat did not make the cable: is it installed?";
-             },
-         .err = opened + done,
-         .sent = hung_up,
-         .wall = 4.5,
-         .check =
-             [](const Run &r) {
-                 EXPECT_EQ(system(r.expand("timeout 5 sh -c 'until grep -q \"port went away$\" "
-                                           "$D/../modem.log; do sleep 0.1; done'")
-                                      .c_str()),
-                           0);
-             }},
         // A committed recording played back: a program that sends something else is caught.
         {.name = "ReplayCatchesAnotherHangUpString",
          .args = {"-D$M", "-Ccfg"},
@@ -243,10 +224,9 @@ std::vector<Row> hangup_rows()
         {.name = "DeviceThatIsNotATerminal",
          .args = {"-D/dev/null"},
          .nosim = true,
-         .err = created
-             + "Storing new device file name (/dev/null).\n"
-               "Could not read H/W Flow Control Settings: Inappropriate ioctl for device\n"
-             + port + done,
+         .err = created + "Storing new device file name (/dev/null).\n"
+             + "Could not read H/W Flow Control Settings: Inappropriate ioctl for device\n" + port
+             + done,
          .dtr = "",
          .wall = 10.5},
         {.name = "DevicePathCutTo80Characters",
@@ -263,7 +243,7 @@ std::vector<Row> hangup_rows()
          .given = {{"serial_port", "$M\r\n/dev/x\n"}},
          .err = flow + port + "File not found.  Creating...modem.dat.\n" + hangup + "Done.\n",
          .sent = hung_up,
-         .left = {{"serial_port", "$M\r\n/dev/x\n"}, {"modem.dat", defaults_file}},
+         .left = {{"serial_port", "$M\r\n/dev/x\n"}, {"modem.dat", written("")}},
          .wall = 4.5},
         {.name = "NoNameFileAndNoDevice",
          .args = {},
@@ -291,21 +271,19 @@ std::vector<Row> hangup_rows()
          .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0); },
          .nobody = true,
          .status = 255,
-         .err = unreadable,
+         .err = created + "Can not create \"serial_port\"\nDone (-1).\n",
          .left = {{"serial_port", "/dev/old"}},
          .check = [](const Run &r) { EXPECT_EQ(mode_of(r.dir + "/serial_port") & 0777, 0u); }},
-        {.name = "NameFileReadOnlyWithDevice",
-         .args = {"-D$M"},
-         .given = {{"serial_port", "/dev/old"}},
-         .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0444); },
-         .nobody = true,
-         .err = stored
-             + "Can not store the device name in \"serial_port\" (Permission denied); using $M for "
-               "this run.\n"
-             + flow + port + done,
-         .sent = hung_up,
-         .left = {{"serial_port", "/dev/old"}},
-         .wall = 4.5},
+        hangs_up({.name = "NameFileReadOnlyWithDevice",
+                  .args = {"-D$M"},
+                  .given = {{"serial_port", "/dev/old"}},
+                  .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0444); },
+                  .nobody = true,
+                  .err = stored
+                      + "Can not store the device name in \"serial_port\" (Permission "
+                        "denied); using $M for this run.\n"
+                      + flow + port,
+                  .left = {{"serial_port", "/dev/old"}}}),
 
         // The modem configuration file.
         {.name = "ConfigFileValuesUsedAndCompleted",
@@ -334,36 +312,33 @@ std::vector<Row> hangup_rows()
         {.name = "ConfigFileNameTooLong",
          .args = {"-D$M", "-C" + std::string(194, 'c')},
          .status = 248,
-         .err
-         = opened + "Modem config file name would be longer than 199 characters.\nDone (-8).\n",
+         .err = opened + "Modem config file name would be longer than 199 characters.\n"
+             + "Done (-8).\n",
          .wall = 0.5},
-        {.name = "ConfigFileInAReadOnlyFolder",
-         .args = {"-D$M", "-Cro/cfg"},
-         .setup = in_read_only_folder,
-         .nobody = true,
-         .err = opened + hangup + "Done.\n",
-         .sent = {{0.5, "ATH0\r"}},
-         .left = {{"ro/cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}},
-         .wall = 0.5},
+        hangs_up_with_ath0({.name = "ConfigFileInAReadOnlyFolder",
+                            .args = {"-D$M", "-Cro/cfg"},
+                            .setup = in_read_only_folder,
+                            .nobody = true,
+                            .left = {{"ro/cfg.modem", written("", "ATH0")}}}),
         {.name = "ConfigValueGluedToItsKeywordOnAFullLine",
          .args = {"-D$M", "-Ccfg"},
          .given = {{"cfg.modem", "HANGUP" + glued + "\n"}},
          .err = opened + hangup + "Done.\n",
          .sent = {{0.5, glued + "\r"}},
-         .left = {{"cfg.modem", glued_file}},
+         .left = {{"cfg.modem", written("", glued)}},
          .wall = 0.5},
         {.name = "ConfigLineWrittenBackForAGluedValueIsTooLong",
          .args = {"-D$M", "-Ccfg"},
-         .given = {{"cfg.modem", glued_file}},
+         .given = {{"cfg.modem", written("", glued)}},
          .status = 249,
          .err = opened + "Unrecognized identifier:\nH\n\nDone (-7).\n",
-         .left = {{"cfg.modem", glued_file}},
+         .left = {{"cfg.modem", written("", glued)}},
          .wall = 0.5},
 
         // A rewrite keeps the file's owner, group and mode, and one that cannot
         // be written costs no hang-up: the file stays as it was.
-        others_file("OtherUsersConfigFileInASharedFolder", of_4242, true),
-        others_file("OtherUsersConfigFileRewrittenByRoot", of_4242, false),
+        others_file("OtherUsersConfigFileInASharedFolder", true),
+        others_file("OtherUsersConfigFileRewrittenByRoot", false),
         {.name = "FilesOnAFullDisk",
          .args = {"-D$M", "-Ccfg"},
          .given = {{"cfg.modem", "HANGUP ATH0\n"}},
@@ -384,7 +359,7 @@ std::vector<Row> hangup_rows()
          .sigint_ms = 1000,
          .status = 232,
          .err = opened + interrupted,
-         .left = {{"cfg.modem", "DIAL \nHANGUP ATH0\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}},
+         .left = {{"cfg.modem", written("", "ATH0")}},
          .wall = 1.5,
          .check
          = [](const Run &r) { EXPECT_EQ(entries_of(r.dir), "cfg.modem modem serial_port "); }},
@@ -448,16 +423,16 @@ std::vector<Row> hangup_rows()
 }
 
 const std::vector<std::string> dial = {"-D$M", "-MATDT5551234"};
-const std::string dialed = opened + defaults_used,
-                  dialing = "Initializing modem...\nDialing...\n\nATDT5551234\n";
+const std::string dialed = opened + defaults_used;
+const std::string dialing = "Initializing modem...\nDialing...\n\nATDT5551234\n";
 const std::string connected
     = dialed + dialing + "\n\nCONNECT 9600\nTesting communications link...wait.\n";
 const std::string linked = connected + "Testing receiver configuration\n";
-const std::string zeros_enq = std::string(260, '\0') + "\x05",
-                  config_request("\x02\x00\x4a\x00\x4a\x03", 6);
-const std::string mode_request("\x02\x00\x82\x05\x00\x08\x00\x00\x02\x91\x03", 11);
-const std::string ident_request("\x02\x00\x06\x00\x06\x03", 6),
-    session = zeros_enq + config_request + mode_request + ident_request;
+const std::string zeros_enq = std::string(260, '\0') + "\x05";
+const std::string config_request = fuzz::framed(0x4a, "");
+const std::string mode_request = fuzz::framed(0x82, std::string("\0\x08\0\0\x02", 5));
+const std::string ident_request = fuzz::framed(0x06, "");
+const std::string session = zeros_enq + config_request + mode_request + ident_request;
 const std::string ident
     = "Receiver type 4: \"RCV-3000\" \"SN004711\", versions 2.35 1.20 0.45, counts 12 12\n";
 
@@ -495,8 +470,7 @@ std::vector<Row> connect_rows()
          .err = opened + "File not found.  Creating...cfg.modem.\n" + linked.substr(dialed.size())
              + hangup + "Done.\n",
          .sent = sent(session),
-         .left = {{"cfg.modem",
-                   "DIAL ATDT5551234\nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n"}},
+         .left = {{"cfg.modem", written("ATDT5551234")}},
          .wall = 7.5},
         {.name = "WholeSessionRecordedThroughARelay",
          .args = dial,
@@ -546,10 +520,9 @@ std::vector<Row> connect_rows()
          .args = dial,
          .sim = {"--enq", "nak"},
          .status = 247,
-         .err = connected
-             + "...and wait\n[...]...and wait\nCould not establish communication with remote "
-               "receiver.\n"
-             + hangup + "Done (-9).\n",
+         .err = connected + "...and wait\n[...]...and wait\n"
+             + "Could not establish communication with remote receiver.\n" + hangup
+             + "Done (-9).\n",
          .sent = {{1.5, "AT\rATDT5551234\r"},
                   {3.5, zeros_enq},
                   {-1, std::string(29, '\x05') + "+++ATH\r"}},

@@ -5,7 +5,7 @@
 
 #include "support.h"
 
-using unit::packet;
+using fuzz::framed;
 
 namespace {
 
@@ -17,7 +17,7 @@ std::string taken()
     unit::Guarded data(249);
     int type = -1, length = -1;
     while (is_msg_in_buffer(data.udata(), &type, &length) == 1 && data.intact())
-        got += packet(type, data.bytes.substr(0, static_cast<size_t>(length)));
+        got += framed(type, data.bytes.substr(0, static_cast<size_t>(length)));
     return got;
 }
 
@@ -30,16 +30,20 @@ int put(const std::string &bytes)
 
 TEST(Ring, HuntsValidPacketsAmongOtherBytes)
 {
-    const std::string a = packet(0x07, "abc"), b = packet(0x4b, std::string(249, '\x02'));
-    std::string bad_sum = a, bad_end = a, too_long("\x02\x00\x07\xfa", 4);
-    bad_sum[7] ^= 1, bad_end[8] = 0x04;
+    const std::string a = framed(0x07, "abc");
+    const std::string b = framed(0x4b, std::string(249, '\x02'));
+    const std::string too_long("\x02\x00\x07\xfa", 4);
+    std::string bad_sum = a;
+    bad_sum[7] ^= 1;
+    std::string bad_end = a;
+    bad_end[8] = 0x04;
     const std::pair<std::string, std::string> rows[] = {
         // written, taken
         {"noise" + a + "\x03\x03" + b, a + b},
         {bad_sum + a, a},  // a damaged candidate costs only its 0x02
         {bad_end + b, b},
         {too_long + a, a},  // length 250: no start byte
-        {packet(0x82, "x", 0x55), packet(0x82, "x")},
+        {framed(0x82, "x", 0x55), framed(0x82, "x")},
         {a.substr(0, 5), ""},  // an unfinished packet waits for the rest
         {a.substr(5), a},
     };
@@ -55,7 +59,7 @@ TEST(Ring, EveryLengthComesBackWholeWhereverTheRingEndCutsIt)
     for (int length = 0; length <= 249; ++length) {
         std::string data(static_cast<size_t>(length), '\0');
         std::generate(data.begin(), data.end(), [i = length]() mutable { return char(i += 7); });
-        const std::string p = packet(length, data);
+        const std::string p = framed(length, data);
         for (unsigned cut = 1; cut < p.size(); ++cut) {          // bytes of it before the end
             put(std::string((8192 - cut - head) % 8192, '\0'));  // filler, no start byte
             ASSERT_EQ(taken(), "");
@@ -79,15 +83,17 @@ TEST(Ring, HoldsAtMost8191BytesWhereverItStands)
 
 TEST(GetMessage, FirstGoodPacketAtOnce)
 {
-    std::string odd_frame = packet(0x4b, "any status and end", 0x42), bad_sum = packet(0x07, "x");
-    odd_frame.back() = 'Z', bad_sum[5] ^= 1;
+    std::string odd_frame = framed(0x4b, "any status and end", 0x42);
+    odd_frame.back() = 'Z';
+    std::string bad_sum = framed(0x07, "x");
+    bad_sum[5] ^= 1;
     const std::tuple<std::string, int, std::string> rows[] = {
         // the line, type, data
-        {"\x01\x03" + packet(0x07, std::string(255, 'i')), 0x07, std::string(255, 'i')},
+        {"\x01\x03" + framed(0x07, std::string(255, 'i')), 0x07, std::string(255, 'i')},
         {odd_frame, 0x4b, "any status and end"},
-        {packet(0x93, "stray") + packet(0x82, "mode"), 0x82, "mode"},
-        {packet(0x00, "zero"), 0, ""},  // a valid type 0 reads as a failure
-        {bad_sum + packet(0x07, "y"), 0, ""},
+        {framed(0x93, "stray") + framed(0x82, "mode"), 0x82, "mode"},
+        {framed(0x00, "zero"), 0, ""},  // a valid type 0 reads as a failure
+        {bad_sum + framed(0x07, "y"), 0, ""},
     };
     for (const auto &[bytes, type, expected] : rows) {
         unit::Line line;
@@ -118,9 +124,8 @@ TEST(GetMessage, SilentLineGivesUpAtTheDeadlineWithoutSpinning)
 
 TEST(Conversions, BigEndianIntegersAndDoubles)
 {
-    const unsigned char n1[] = {0x12, 0x34, 0x56, 0x78}, n2[] = {0xff, 0xff, 0xff, 0xff};
-    EXPECT_EQ(buf2UL(n1), 0x12345678u);
-    EXPECT_EQ(buf2UL(n2), 4294967295u);
+    EXPECT_EQ(buf2UL(reinterpret_cast<const unsigned char *>("\x12\x34\x56\x78")), 0x12345678u);
+    EXPECT_EQ(buf2UL(reinterpret_cast<const unsigned char *>("\xff\xff\xff\xff")), 4294967295u);
     const std::pair<double, std::string> rows[] = {{1.0, std::string("\x3f\xf0\0\0\0\0\0\0", 8)},
                                                    {-2.5, std::string("\xc0\x04\0\0\0\0\0\0", 8)},
                                                    {1.0 / 3, "\x3f\xd5\x55\x55\x55\x55\x55\x55"}};
@@ -130,5 +135,19 @@ TEST(Conversions, BigEndianIntegersAndDoubles)
         EXPECT_EQ(buf.bytes.substr(0, 8), bytes);
         EXPECT_TRUE(buf.intact());
         EXPECT_EQ(buf2double(buf.udata()), value);
+    }
+}
+
+// A two-digit year below 80 is in the 2000s; the caller's tm keeps its year.
+TEST(Conversions, Y2kMktime)
+{
+    for (int year : {5, 99, 105}) {
+        tm t = {};
+        t.tm_year = year;
+        t.tm_mday = 1;
+        t.tm_isdst = -1;
+        const time_t at = y2k_mktime(&t);
+        EXPECT_EQ(localtime(&at)->tm_year, year < 80 ? year + 100 : year) << year;
+        EXPECT_EQ(t.tm_year, year % 100);
     }
 }

@@ -1,5 +1,5 @@
 // What the unit tests share: a folder to work in, the far end of a line,
-// captured output, a guarded caller's buffer, packets.
+// captured output, a guarded caller's buffer; packets framed as fuzz.h frames them.
 #ifndef VENDTEST_SUPPORT_H
 #define VENDTEST_SUPPORT_H
 
@@ -12,7 +12,7 @@
 #include <functional>
 #include <sstream>
 
-#include "fuzz.h"
+#include "fuzz.h"  // packets
 #include "vendlink/io.h"
 
 namespace unit {
@@ -36,14 +36,20 @@ struct Folder {
 // A line with a read timeout of a second: the library works on `port`, the
 // test plays the far end.
 struct Line {
-    int fds[2] = {-1, -1}, &port = fds[0], &far = fds[1];
+    int fds[2] = {-1, -1};
+    int &port = fds[0];
+    int &far = fds[1];
     Line()
     {
         EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
         fcntl(far, F_SETFL, O_NONBLOCK);
         set_timeout(port, 10);
     }
-    ~Line() { close(port), close(far); }
+    ~Line()
+    {
+        close(port);
+        close(far);
+    }
     void send(const std::string &bytes)
     {
         EXPECT_EQ(write(far, bytes.data(), bytes.size()), ssize_t(bytes.size()));
@@ -86,12 +92,6 @@ struct Guarded {
     unsigned char *udata() { return reinterpret_cast<unsigned char *>(bytes.data()); }
     bool intact() const { return bytes.substr(size) == std::string(16, '\xa5'); }
 };
-
-// A framed packet: 0x02, status, type, length, data, checksum, 0x03.
-inline std::string packet(int type, const std::string &data, int status = 0)
-{
-    return fuzz::framed(type, data, char(status));
-}
 
 }  // namespace unit
 

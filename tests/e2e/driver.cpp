@@ -1,4 +1,5 @@
-#include "bench.h"
+// How a row of the end-to-end table runs (driver.h).
+#include "driver.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -57,7 +58,8 @@ std::vector<Burst> bursts(const std::string &log, double start)
 {
     std::vector<Exchange> script;
     std::string unread;
-    double t0 = 0, last = -1;
+    double t0 = 0;
+    double last = -1;
     read_exchanges(log, script, unread, &t0);
     std::vector<Burst> found;
     for (const Exchange &e : script) {
@@ -98,8 +100,11 @@ void expect_text(const std::string &expected, const std::string &got, const char
 
 struct Outcome {
     int status = -1;
-    std::string out, err;
-    double start = 0, wall = 0, cpu = 0;
+    std::string out;
+    std::string err;
+    double start = 0;
+    double wall = 0;
+    double cpu = 0;
 };
 
 // The CPU time a process has used so far.
@@ -112,83 +117,156 @@ double cpu_of(pid_t pid)
         : 0;
 }
 
+// The program's side: input (and on a terminal, errors too) from `terminal`,
+// output to a file, errors otherwise to `err_fd`; the shim and its settings.
+void prepare_program(const Row &row, const Run &run, const std::string &top,
+                     const std::string &terminal, int err_fd)
+{
+    int in = open(terminal.c_str(), O_RDWR | O_NOCTTY);
+    int out = open((top + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
+    termios t;
+    if (tcgetattr(in, &t) == 0) {
+        t.c_oflag &= ~tcflag_t(OPOST);  // the text as written
+        tcsetattr(in, TCSANOW, &t);
+    }
+    if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(row.tty ? in : err_fd, 2) < 0
+        || chdir(run.dir.c_str()) != 0)
+        _exit(126);
+    setenv("LD_PRELOAD", row.nobody ? (top + "/shim.so").c_str() : SHIM, 1);
+    setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    setenv("VENDTEST_DTR_LOG", (top + "/dtr").c_str(), 1);
+    setenv("VENDTEST_SECONDS_FROM", "0.9", 1);  // its first wait starts 0.1 s into a second
+    if ((row.env != nullptr && putenv(strdup(run.expand(row.env).c_str())) != 0)
+        || (row.nobody && (setgid(65534) != 0 || setuid(65534) != 0)))
+        _exit(125);
+}
+
+// At the pager's prompt a key, or Ctrl-C: not before the program waits for the
+// key in one-character mode, however busy the machine.
+bool answer_prompt(int master, pid_t pid, bool ctrl_c)
+{
+    termios t;
+    for (int i = 0; i < 500 && tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON); ++i)
+        usleep(10000);
+    return ctrl_c ? kill(pid, SIGINT) == 0 : write(master, "x", 1) == 1;
+}
+
 // The program with its error stream on a pipe or on the row's terminal, read
-// until the program lets it go; at the pager's prompt a key is pressed, or Ctrl-C.
+// until the program lets it go.
 Outcome execute(const Row &row, const Run &run, const std::string &top, const std::string &program)
 {
-    int master = row.tty ? posix_openpt(O_RDWR | O_NOCTTY) : -1, pipe_fds[2] = {-1, -1};
-    std::string terminal = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0
-        ? ptsname(master)
-        : "/dev/null";
-    if (!row.tty && pipe(pipe_fds) != 0)
+    int fds[2] = {-1, -1};  // the error stream: the driver's end, the program's
+    std::string terminal = "/dev/null";
+    if (row.tty) {
+        fds[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (grantpt(fds[0]) != 0 || unlockpt(fds[0]) != 0)
+            return {};
+        terminal = ptsname(fds[0]);
+    } else if (pipe2(fds, O_CLOEXEC) != 0) {
         return {};
+    }
     std::vector<std::string> argv = {program};
     for (const std::string &a : row.args)
         argv.push_back(run.expand(a));
+    pid_t pid = spawn(argv, [&] { prepare_program(row, run, top, terminal, fds[1]); });
+    close(fds[1]);
     Outcome o;
-    pid_t pid = spawn(argv, [&] {
-        int in = open(terminal.c_str(), O_RDWR | O_NOCTTY),
-            out = open((top + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
-        termios t;
-        if (tcgetattr(in, &t) == 0)
-            t.c_oflag &= ~tcflag_t(OPOST), tcsetattr(in, TCSANOW, &t);  // the text as written
-        if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(row.tty ? in : pipe_fds[1], 2) < 0
-            || chdir(run.dir.c_str()) != 0)
-            _exit(126);
-        close(pipe_fds[0]), close(pipe_fds[1]);
-        setenv("LD_PRELOAD", row.nobody ? (top + "/shim.so").c_str() : SHIM, 1);
-        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
-        setenv("VENDTEST_DTR_LOG", (top + "/dtr").c_str(), 1);
-        setenv("VENDTEST_SECONDS_FROM", "0.9", 1);  // its first wait starts 0.1 s into a second
-        if ((row.env != nullptr && putenv(strdup(run.expand(row.env).c_str())) != 0)
-            || (row.nobody && (setgid(65534) != 0 || setuid(65534) != 0)))
-            _exit(125);
-    });
-    close(pipe_fds[1]);
-    const int from = row.tty ? master : pipe_fds[0];
-    double first = -1, last = now(), cpu_first = 0, cpu_last = 0;
-    bool answered = false, interrupted = row.tty || row.sigint_ms < 0;
-    char buf[4096];
-    for (ssize_t n;;) {
-        pollfd p = {from, POLLIN, 0};
-        if (poll(&p, 1,
-                 interrupted || first < 0
-                     ? -1
-                     : std::max(0, int((first + row.sigint_ms / 1e3 - now()) * 1e3)))
-            == 0) {
-            kill(pid, SIGINT), interrupted = true;
+    double first = -1;
+    double last = now();
+    double cpu_first = 0;
+    double cpu_last = 0;
+    bool answered = false;
+    bool interrupted = row.tty || row.sigint_ms < 0;
+    for (;;) {
+        pollfd p = {fds[0], POLLIN, 0};
+        int wait_ms = interrupted || first < 0
+            ? -1
+            : std::max(0, int((first + row.sigint_ms / 1e3 - now()) * 1e3));
+        if (poll(&p, 1, wait_ms) == 0) {
+            kill(pid, SIGINT);
+            interrupted = true;
             continue;
         }
-        if ((n = read(from, buf, sizeof buf)) <= 0)
+        char buf[4096];
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n <= 0)
             break;  // EOF, or EIO from a terminal: the program has ended
-        last = now(), cpu_last = cpu_of(pid);
-        if (first < 0)
-            first = last, cpu_first = cpu_last;
+        last = now();
+        cpu_last = cpu_of(pid);
+        if (first < 0) {
+            first = last;
+            cpu_first = cpu_last;
+        }
         o.err.append(buf, static_cast<size_t>(n));
         if (row.tty && !answered
             && o.err.find("<Press any key to continue>") != std::string::npos) {
             answered = true;
-            termios t;  // not before it waits for the key, in one-character mode, however busy the
-                        // machine
-            for (int i = 0; i < 500 && tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON); ++i)
-                usleep(10000);
-            if (row.sigint_ms >= 0 ? kill(pid, SIGINT) != 0 : write(master, "x", 1) != 1)
+            if (!answer_prompt(fds[0], pid, row.sigint_ms >= 0))
                 break;
         }
     }
     EXPECT_LT(now() - last, 2.0) << "the program lingers after its last output";
-    o.start = first < 0 ? last : first, o.wall = last - o.start, o.cpu = cpu_last - cpu_first;
+    o.start = first < 0 ? last : first;
+    o.wall = last - o.start;
+    o.cpu = cpu_last - cpu_first;
     int st = 0;
     waitpid(pid, &st, 0);
-    close(pipe_fds[0]);
     o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     o.out = read_file(top + "/out");
     termios t;
     EXPECT_TRUE(!row.tty
-                || (tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON) && (t.c_lflag & ECHO)))
+                || (tcgetattr(fds[0], &t) == 0 && (t.c_lflag & ICANON) && (t.c_lflag & ECHO)))
         << "the terminal was left in one-character mode";
-    close(master);
+    close(fds[0]);
     return o;
+}
+
+// vendsim with `options` after its transcript's; it prints the path of its
+// terminal (or port) on its first line once it is ready.  "" if it did not.
+std::string start_sim(const Run &run, const std::string &log, std::vector<std::string> options,
+                      pid_t *pid)
+{
+    std::vector<std::string> argv = {VENDSIM, "--transcript", log};
+    for (const std::string &o : options)
+        argv.push_back(run.expand(o));
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0)
+        return "";
+    *pid = spawn(argv, [&] { dup2(p[1], 1); });
+    close(p[1]);
+    char path[256] = "";
+    ssize_t n = read(p[0], path, sizeof path - 1);  // one line, written at once
+    close(p[0]);
+    path[n > 0 ? strcspn(path, "\n") : 0] = '\0';
+    chmod(path, 0666);  // for the runs as another user
+    return path;
+}
+
+std::vector<std::string> joined(std::vector<std::string> head, const std::vector<std::string> &tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+// socat makes the link at each end of the cable once the terminal at the
+// other end is open, and says nothing: the link is looked for.
+bool appears(const std::string &path)
+{
+    for (int i = 0; i < 100 && access(path.c_str(), F_OK) != 0; ++i)
+        usleep(50000);
+    return access(path.c_str(), F_OK) == 0;
+}
+
+// A process that ends by itself within five seconds: whether it did, and its status.
+std::pair<bool, int> ended(pid_t pid)
+{
+    int st = 0;
+    for (int i = 0; i < 250 && waitpid(pid, &st, WNOHANG) == 0; ++i)
+        usleep(20000);
+    bool lingered = kill(pid, SIGTERM) == 0;
+    if (lingered)
+        waitpid(pid, &st, 0);
+    return {!lingered, WEXITSTATUS(st)};
 }
 
 }  // namespace
@@ -196,7 +274,9 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
 std::string line_of(int baud, unsigned cflag)
 {
     termios t = {};
-    t.c_iflag = IGNBRK, t.c_cflag = cflag, t.c_cc[VTIME] = 10;
+    t.c_iflag = IGNBRK;
+    t.c_cflag = cflag;
+    t.c_cc[VTIME] = 10;
     cfsetspeed(&t, static_cast<speed_t>(baud));
     return describe(t);
 }
@@ -219,31 +299,25 @@ void run_row(const char *program, bool version_lines, const Row &row)
     run.dir = top + "/w";
     ASSERT_EQ(mkdir(run.dir.c_str(), 0777) + chmod(run.dir.c_str(), 0777) + chmod(name, 0777),
               0);  // another user too
-    // vendsim on a fresh terminal behind a link in the folder; it prints the terminal's path.
-    auto start_sim = [&](std::vector<std::string> options, const char *name, pid_t *pid) {
-        std::vector<std::string> argv
-            = {VENDSIM, "--link", run.dir + "/" + name, "--transcript", top + "/" + name + ".log"};
-        for (const std::string &o : options)
-            argv.push_back(run.expand(o));
-        int p[2];
-        char path[256] = "";
-        if (pipe(p) != 0)
-            return std::string();
-        *pid = spawn(argv, [&] { dup2(p[1], 1); });
-        close(p[1]);
-        ssize_t n = read(p[0], path, sizeof path - 1);  // one line, written at once
-        close(p[0]);
-        path[n > 0 ? strcspn(path, "\n") : 0] = '\0';
-        chmod(path, 0666);  // for the runs as another user
-        return std::string(path);
-    };
-    pid_t sim = -1, device = -1;
+    pid_t sim = -1;
+    pid_t device = -1;
+    pid_t cable = -1;
     if (!row.device.empty()) {
-        ASSERT_FALSE(start_sim(row.device, "device", &device).empty())
+        ASSERT_NE(start_sim(run, top + "/device.log", joined({"--link", "$D/device"}, row.device),
+                            &device),
+                  "")
             << "the device's vendsim did not start";
     }
-    if (!row.nosim) {
-        run.slave = start_sim(row.sim, "modem", &sim);
+    if (row.cable) {
+        cable = spawn({"/usr/bin/socat", run.expand("PTY,link=$D/port,raw,echo=0,wait-slave"),
+                       run.expand("PTY,link=$M,raw,echo=0,wait-slave")},
+                      [] {});
+        ASSERT_TRUE(appears(run.dir + "/port")) << "socat did not make the cable: is it installed?";
+        ASSERT_NE(start_sim(run, top + "/modem.log", joined({"--port", "$D/port"}, row.sim), &sim),
+                  "");
+        ASSERT_TRUE(appears(run.dir + "/modem"));
+    } else if (!row.nosim) {
+        run.slave = start_sim(run, top + "/modem.log", joined({"--link", "$M"}, row.sim), &sim);
         ASSERT_FALSE(run.slave.empty()) << "vendsim did not start";
         run.line_fd = open(run.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     }
@@ -251,19 +325,19 @@ void run_row(const char *program, bool version_lines, const Row &row)
         write_file(run.dir + "/" + f.name, run.expand(f.text));
     if (row.setup != nullptr)
         row.setup(run);
-    std::string ran = row.nobody ? top + "/program"
-                                 : program;  // the build tree may be out of that user's reach
-    if (row.nobody)
-        write_file(ran, read_file(program), 0755),
-            write_file(top + "/shim.so", read_file(SHIM), 0755);
+    std::string ran = program;
+    if (row.nobody) {  // the build tree may be out of that user's reach
+        ran = top + "/program";
+        write_file(ran, read_file(program), 0755);
+        write_file(top + "/shim.so", read_file(SHIM), 0755);
+    }
 
     Outcome o = execute(row, run, top, ran);
     EXPECT_EQ(o.status, row.status);
     expect_text(run.expand(row.out), o.out, "standard output");
-    std::string version = "Orvanta-RC REMOTE CONTROL, v2.35 SPARC  (20 DEC 1999)\n"
-                          "Copyright (c) 1996-1999 Orvanta.  All rights reserved.\n"
-        + ran + ", 2.9\n";
-    expect_text((version_lines ? version : "") + run.expand(row.err), o.err, "standard error");
+    // The banner's text is the library's, checked there; vendhook's revision here.
+    expect_text((version_lines ? "[...]" + ran + ", 2.9\n" : "") + run.expand(row.err), o.err,
+                "standard error");
     EXPECT_NEAR(o.wall, row.wall, row.slack);
     EXPECT_LT(o.cpu, 0.25) << "a wait that spins";  // 0.5 s or more; a busy host may charge 0.1 s
     termios t = {};
@@ -276,19 +350,18 @@ void run_row(const char *program, bool version_lines, const Row &row)
         EXPECT_EQ(read_file(run.dir + "/" + f.name), run.expand(f.text)) << f.name;
     if (row.check != nullptr)
         row.check(run);
-    close(run.line_fd);  // the simulator sees the line closed and ends
-    for (pid_t pid : {sim, device}) {
-        int st = 0;
-        for (int i = 0; i < 250 && pid > 0 && waitpid(pid, &st, WNOHANG) == 0; ++i)
-            usleep(20000);
-        if (pid > 0 && kill(pid, SIGTERM) == 0)
-            waitpid(pid, &st, 0);
-        EXPECT_TRUE(pid != sim || sim < 0 || WEXITSTATUS(st) == row.sim_status)
-            << "vendsim's status " << WEXITSTATUS(st);
+    close(run.line_fd);  // the simulator sees the line closed (or the cable gone) and ends
+    if (sim > 0) {
+        EXPECT_EQ(ended(sim), std::make_pair(true, row.sim_status)) << "vendsim: ended, status";
+    }
+    for (pid_t pid : {device, cable}) {
+        if (pid > 0)
+            ended(pid);
     }
 
     std::vector<Burst> got = bursts(top + "/modem.log", o.start);
-    std::string all, expected;
+    std::string all;
+    std::string expected;
     for (const Burst &b : got)
         all += b.bytes;
     for (const Burst &b : row.sent)

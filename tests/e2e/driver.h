@@ -1,11 +1,11 @@
-// The end-to-end bench: a row is one run of a real program in a fresh folder,
+// The end-to-end driver: a row is one run of a real program in a fresh folder,
 // mostly against vendsim on a pseudo-terminal, and states what a user could
 // see of it.  Its times, and the quarter second of CPU it may use, count from
 // its first output to its last (the closing line), whatever its start-up and
 // exit cost a busy machine; the calendar clock's seconds fall the same way in
 // every run (docs/ci.md says how and why).
-#ifndef VENDTEST_BENCH_H
-#define VENDTEST_BENCH_H
+#ifndef VENDTEST_DRIVER_H
+#define VENDTEST_DRIVER_H
 
 #include <gtest/gtest.h>
 
@@ -17,38 +17,42 @@ struct Burst {
     std::string bytes;
 };
 struct File {
-    std::string name, text;  // name inside the run's folder
+    std::string name;  // inside the run's folder
+    std::string text;
 };
 
 // In every text of a row "$M" stands for the modem (a link in the run's
 // folder), "$D" for the folder; "[...]" in an expected text for any text.
 struct Run {
-    std::string dir, slave;  // the folder; the simulator's terminal
-    int line_fd = -1;        // that terminal, held open by the bench
+    std::string dir;    // the folder
+    std::string slave;  // the simulator's terminal
+    int line_fd = -1;   // that terminal, held open by the driver
     std::string expand(const std::string &text) const;
 };
 
 struct Row {
     std::string name;
     std::vector<std::string> args;
-    std::vector<std::string> sim = {};  // vendsim's options
-    std::vector<std::string> device
-        = {};                      // a second vendsim's, standing in for a real device at $D/device
-    bool nosim = false;            // no simulator at all
-    std::vector<File> given = {};  // files made before the run
+    std::vector<std::string> sim = {};     // vendsim's options
+    std::vector<std::string> device = {};  // a second vendsim's, as a real device at $D/device
+    bool nosim = false;                    // no simulator at all
+    bool cable = false;  // vendsim --port at $D/port, a null-modem cable (socat) from there to $M
+    std::vector<File> given = {};          // files made before the run
     void (*setup)(const Run &) = nullptr;  // anything else before it
     const char *env = nullptr;             // "NAME=value" for the program (and the shim)
     bool nobody = false;                   // run as user 65534 (modes bind it)
-    bool tty = false;                // input and error a terminal; a key at the pager's prompt
-    int sigint_ms = -1;              // Ctrl-C this long after its first output (tty: at the prompt)
-    int status = 0;                  // as the shell sees it
-    int sim_status = 0;              // the simulator's
-    std::string out = "", err = "";  // exactly; err after vendhook's version lines
-    std::vector<Burst> sent = {};    // what the modem got, in bursts a pause apart
-    std::vector<File> left = {};     // files afterwards, exactly
+    bool tty = false;              // input and error a terminal; a key at the pager's prompt
+    int sigint_ms = -1;            // Ctrl-C this long after its first output (tty: at the prompt)
+    int status = 0;                // as the shell sees it
+    int sim_status = 0;            // the simulator's, which must end by itself
+    std::string out = "";          // exactly
+    std::string err = "";          // exactly; after vendhook's version lines
+    std::vector<Burst> sent = {};  // what the modem got, in bursts a pause apart
+    std::vector<File> left = {};   // files afterwards, exactly
     std::string dtr = "-";         // DTR set, in order: "1" raised, "0" lowered; "-": not looked at
     std::string line = "";         // the line's settings afterwards (line_of); "": not looked at
-    double wall = 0, slack = 0.3;  // seconds from its first output to its last, give or take slack
+    double wall = 0;               // seconds from its first output to its last
+    double slack = 0.3;            // give or take
     void (*check)(const Run &) = nullptr;  // anything else afterwards
 };
 inline void PrintTo(const Row &row, std::ostream *os)
@@ -58,7 +62,7 @@ inline void PrintTo(const Row &row, std::ostream *os)
 
 void run_row(const char *program, bool version_lines, const Row &row);
 // The settings of a raw line at `baud` with these c_cflag bits, and a read
-// timeout of a second, as the bench describes a line.
+// timeout of a second, as the driver describes a line.
 std::string line_of(int baud, unsigned cflag);
 
 #endif
