@@ -3,6 +3,7 @@
 // dial command, a write the line never takes, and a port on descriptor 0.
 #include <termios.h>
 
+#include <csignal>
 #include <ctime>
 #include <tuple>
 
@@ -94,4 +95,33 @@ TEST(InitPort, OnDescriptorZeroWithScaledTimeouts)
         set_timeout_scale_factor(factor), set_timeout(port, 10);
         EXPECT_TRUE(tcgetattr(port, &t) == 0 && t.c_cc[VTIME] == vtime) << factor;
     }
+}
+
+// The library's messages go to the stream set, and to standard error once it is unset.
+TEST(SetStderr, TheLibrarysMessagesGoToTheStreamSet)
+{
+    FILE *file = tmpfile();
+    const std::string bytes(8192, 'x');
+    const auto fill_the_ring
+        = [&] { write_buffer(reinterpret_cast<const unsigned char *>(bytes.data()), 8192); };
+    set_stderr(file);
+    EXPECT_EQ(get_stderr(), file);
+    EXPECT_EQ(unit::output_of(2, fill_the_ring), "");
+    EXPECT_EQ(unit::read_file("/proc/self/fd/" + std::to_string(fileno(file))), "\nBuffer full\n");
+    set_stderr(nullptr);
+    EXPECT_EQ(get_stderr(), stderr);
+    EXPECT_EQ(unit::output_of(2, fill_the_ring), "\nBuffer full\n");
+    fclose(file);
+}
+
+// A program that captured Ctrl-C can hand it back: the default ends the process again.
+TEST(CtrlCUncapture, GivesCtrlCBackToItsDefault)
+{
+    struct sigaction now;
+    ctrl_C_capture();
+    ASSERT_EQ(sigaction(SIGINT, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, ctrl_C_handler);
+    ctrl_C_uncapture();
+    ASSERT_EQ(sigaction(SIGINT, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
