@@ -18,7 +18,8 @@ int main(int argc, char **argv)
             std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
                                       std::istreambuf_iterator<char>());
             data.reserve(1);  // never a null pointer, as with libFuzzer
-            LLVMFuzzerTestOneInput(data.data(), data.size()), ++replayed;
+            LLVMFuzzerTestOneInput(data.data(), data.size());
+            ++replayed;
         }
     }
     return replayed > 0 ? 0 : 1;  // a corpus gone missing tests nothing

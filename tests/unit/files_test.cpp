@@ -20,8 +20,9 @@ auto open_descriptors()
 TEST(LoadModemConfig, LinesReadAndTheFileWrittenBack)
 {
     unit::Folder folder;
-    const std::string none = "(none)", long_dial(140, '9'),
-                      created = "File not found.  Creating...m.dat.\n";
+    const std::string none = "(none)";
+    const std::string long_dial(140, '9');
+    const std::string created = "File not found.  Creating...m.dat.\n";
     const std::tuple<const char *, std::string, int, std::string, std::string> rows[] = {
         // dial, file, result, file, said
         {long_dial.c_str(), none, RC_OK, "DIAL " + long_dial.substr(0, 132) + "\n" + defaults,
@@ -55,7 +56,8 @@ TEST(LoadModemConfig, LinesReadAndTheFileWrittenBack)
 
 TEST(FormSafeScriptName, BaseAndTheDevicesLastPartInTheCallersBuffer)
 {
-    const std::string b(150, 'b'), d(48, 'd');
+    const std::string b(150, 'b');
+    const std::string d(48, 'd');
     const std::tuple<std::string, std::string, std::string, std::string> rows[] = {
         // base, device, name, device after
         {"modem.dat", "/dev/ttya", "modem.dat.ttya", "/dev.ttya"},

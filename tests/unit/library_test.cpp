@@ -34,7 +34,8 @@ TEST(PrintVersion, IntoTheCallersBufferOrAsTheThirdLine)
 
 TEST(FprintUsage, TextIsCutTo1023CharactersAndStillEndsItsLine)
 {
-    const std::string fits(1022, 'a'), too_long(2000, 'b');
+    const std::string fits(1022, 'a');
+    const std::string too_long(2000, 'b');
     EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s\n", fits.c_str()); }), fits + "\n");
     EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s", too_long.c_str()); }),
               too_long.substr(0, 1022) + "\n");
@@ -86,13 +87,18 @@ TEST(WritePort, ALineThatTakesNothingFailsAfterTenSeconds)
 TEST(InitPort, OnDescriptorZeroWithScaledTimeouts)
 {
     unit::Folder folder;
-    int master = posix_openpt(O_RDWR | O_NOCTTY), port = -1;
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    int port = -1;
     ASSERT_TRUE(grantpt(master) == 0 && unlockpt(master) == 0);
-    unit::output_of(2, [&] { close(0), port = init_port(9600, 0, ptsname(master)); });
+    unit::output_of(2, [&] {
+        close(0);
+        port = init_port(9600, 0, ptsname(master));
+    });
     ASSERT_EQ(port, 0);
     termios t;
     for (auto [factor, vtime] : {std::pair {3, 30}, {0, 30}, {1, 10}}) {
-        set_timeout_scale_factor(factor), set_timeout(port, 10);
+        set_timeout_scale_factor(factor);
+        set_timeout(port, 10);
         EXPECT_TRUE(tcgetattr(port, &t) == 0 && t.c_cc[VTIME] == vtime) << factor;
     }
 }

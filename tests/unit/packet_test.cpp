@@ -15,7 +15,8 @@ std::string taken()
 {
     std::string got;
     unit::Guarded data(249);
-    int type = -1, length = -1;
+    int type = -1;
+    int length = -1;
     while (is_msg_in_buffer(data.udata(), &type, &length) == 1 && data.intact())
         got += framed(type, data.bytes.substr(0, static_cast<size_t>(length)));
     return got;
