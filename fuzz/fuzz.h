@@ -14,8 +14,12 @@
 #include "vendlink/io.h"
 
 #define FUZZ_CHECK(cond)                                                                           \
-    ((cond) ? (void)0                                                                              \
-            : (fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond), abort()))
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);               \
+            abort();                                                                               \
+        }                                                                                          \
+    } while (0)
 
 namespace fuzz {
 
