@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,27 @@ struct Row {
 inline void PrintTo(const Row &row, std::ostream *os)
 {
     *os << row.name;
+}
+
+// What vendhook and the connect program print and send on the way.
+const std::string created = "Could not find \"serial_port\", creating...\n",
+                  stored = "Storing new device file name ($M).\n";
+const std::string flow = "RTSXOFF is Disabled\nCTSXON is Disabled\nRTSXOFF is now ENABLED.\n";
+const std::string port = "Port initialized (9600 baud, 8 data bits, Odd, 1 stop bit)\n",
+                  opened = created + stored + flow + port;
+const std::string defaults_used = "Using defaults for all modem strings.\n",
+                  hangup = "\nDisconnecting modem...\n";
+const std::string done = defaults_used + hangup + "Done.\n",
+                  interrupted = "Terminated from Ctrl-C\n";
+// Half a second draining the line, two of guard time, the escape, two more.
+const std::vector<Burst> hung_up = {{2.5, "+++"}, {4.5, "ATH\r"}};
+
+// The lock file that Linux's serial programs take for a device.
+inline std::string lock_file_of(const std::string &device)
+{
+    std::error_code ec;
+    return (std::filesystem::is_directory("/run/lock") ? "/run/lock/LCK.." : "/var/lock/LCK..")
+        + std::filesystem::canonical(device, ec).filename().string();
 }
 
 void run_row(const char *program, bool version_lines, const Row &row);

@@ -15,17 +15,6 @@
 
 namespace {
 
-const std::string created = "Could not find \"serial_port\", creating...\n",
-                  stored = "Storing new device file name ($M).\n";
-const std::string flow = "RTSXOFF is Disabled\nCTSXON is Disabled\nRTSXOFF is now ENABLED.\n";
-const std::string port = "Port initialized (9600 baud, 8 data bits, Odd, 1 stop bit)\n",
-                  opened = created + stored + flow + port;
-const std::string defaults_used = "Using defaults for all modem strings.\n",
-                  hangup = "\nDisconnecting modem...\n";
-const std::string done = defaults_used + hangup + "Done.\n",
-                  interrupted = "Terminated from Ctrl-C\n";
-// Half a second draining the line, two of guard time, the escape, two more.
-const std::vector<Burst> hung_up = {{2.5, "+++"}, {4.5, "ATH\r"}};
 const std::string defaults_file = "DIAL \nHANGUP ~~+++~~ATH\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
 // The pty keeps no parity bit of its own: PARODD alone shows odd parity.
 const std::string raw_line = line_of(9600, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD);
