@@ -120,8 +120,7 @@ Verdict judge_existing(const char *device, const char *name)
         return Verdict::retry;
     if (pid == 0) {
         fprintf(stderr,
-                "%s is locked by %s, which holds no process id; remove it if no program uses "
-                "the line.\n",
+                "%s is locked by %s, not a lock file; remove it if no program uses the line.\n",
                 device, name);
         return Verdict::refused;
     }

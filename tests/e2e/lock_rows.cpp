@@ -109,8 +109,7 @@ std::vector<Row> rows()
                 ASSERT_EQ(symlink((r.dir + "/pid").c_str(), lock_file_of(r.slave).c_str()), 0);
             },
             255,
-            "$M is locked by [...], which holds no process id; remove it if no program uses the "
-            "line.\n"),
+            "$M is locked by [...], not a lock file; remove it if no program uses the line.\n"),
     };
 }
 
