@@ -84,7 +84,9 @@ int main(int argc, char **argv)
     }
     ctrl_C_capture();
 
-    /* The lock goes first: a second program must not touch the line at all. */
+    /* The lock goes first: a second program must not touch the line at all.
+     * lock_device also refuses a line that cu, minicom, pppd (a lock file)
+     * or picocom (flock) holds, in one line naming the program. */
     if (lock_device(s.device) != RC_OK)
         return RC_FAIL & 0xff;
     int fd = init_port(s.baud, s.parity, s.device);

@@ -1,11 +1,16 @@
 // vendhook: hangs up the modem on the serial port.  Prints the version,
-// reads the options, opens the port, hangs up, and reports the outcome.
+// reads the options, makes sure no other program is using the line, opens
+// the port, hangs up, and reports the outcome.
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 
 #include "driver/options.h"
+#include "lib/devlock.h"
+#include "lib/io_internal.h"
 #include "vendlink/io.h"
 #include "vendlink/modem.h"
+#include "vendlink/semlock.h"
 
 namespace {
 
@@ -48,6 +53,33 @@ const char *config_file_name(char *buffer, const RunSettings &run)
     return name;
 }
 
+// A line that another live process holds is left alone, unless --force:
+// hanging it up would cut that program's call.  Otherwise the run holds the
+// line's locks until it ends; the system and the library let them go at
+// exit, Ctrl-C included.  A device that is not there is init_port's to report.
+void take_line(const RunSettings &run)
+{
+    char path[io_device_name_size];
+    struct stat st;
+    if (!io_device_to_open(run.device, path) || stat(path, &st) != 0)
+        return;
+    LockHolder h;
+    if (!device_holder(path, &h)) {
+        if (lock_device(path) != RC_OK && !run.force)
+            finish(RC_FAIL);
+        return;
+    }
+    if (!run.force) {
+        fprintf(stderr,
+                "Not hanging up: process %d (%s) holds %s with %s (--force hangs up anyway).\n",
+                h.pid, h.program, path, h.lock);
+        finish(RC_FAIL);
+    }
+    fprintf(stderr,
+            "Hanging up anyway: cutting the call of process %d (%s), which holds %s with %s.\n",
+            h.pid, h.program, path, h.lock);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -60,6 +92,11 @@ int main(int argc, char **argv)
         if (!apply_option(argv[i], &run))
             finish(RC_USAGE);
     }
+    if (run.help) {
+        print_usage();
+        exit(RC_OK);
+    }
+    take_line(run);
 
     int fd = init_port(static_cast<long>(run.baud), run.parity, run.device);
     if (fd < 0)

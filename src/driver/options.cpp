@@ -38,6 +38,10 @@ bool apply_option(char *arg, RunSettings *run)
             io_use_rts_cts(0);
         else if (strcasecmp(value, "dropdtr") == 0)
             io_drop_dtr(1);
+        else if (strcasecmp(value, "help") == 0)
+            run->help = true;
+        else if (strcasecmp(value, "force") == 0)
+            run->force = true;
         return true;
     case 'b':
         sscanf(value, "%lu", &run->baud);

@@ -8,6 +8,8 @@ struct RunSettings {
     int parity = 0;                     // 0 odd, 1 even, 2 none
     char *device = nullptr;             // points into the argument itself
     const char *config_base = nullptr;  // likewise
+    bool help = false;                  // --help: the usage text, and nothing else
+    bool force = false;                 // --force: hang up a line another program holds
 };
 
 // Applies one argument: settings go into *run, the two line-control choices

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "devlock.h"
 #include "io_internal.h"
 
 namespace {
@@ -40,6 +41,7 @@ volatile sig_atomic_t interrupt_state = 0;
 {
     close_comm();
     console_restore_terminal();
+    lock_files_release_all();  // _exit skips the library's exit-time removal
     ssize_t ignored = write(console_diag_fd(), interrupt_message, sizeof interrupt_message - 1);
     (void)ignored;
     _exit(RC_INTERRUPTED & 0xff);

@@ -11,6 +11,13 @@ void console_restore_terminal();
 // Descriptor behind the diagnostics stream, for writes from the Ctrl-C handler.
 int console_diag_fd();
 
+// Port: the device that init_port would open for this -D name (or none),
+// into path (io_device_name_size bytes), without writing anything: the name
+// cut as init_port cuts it, else the device-name file's, else the default.
+// False when the device-name file cannot be read.
+const int io_device_name_size = 81;
+bool io_device_to_open(const char *device, char *path);
+
 // Port: the multiplier of the link timeouts, and the read timeout in force
 // (milliseconds; 0 when none was set).
 double io_timeout_scale();

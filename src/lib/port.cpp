@@ -214,6 +214,7 @@ int init_port(long baud, int parity, const char *device)
         printf("Unable to open device file \"%s\"\n\n", path);
         return RC_FAIL;
     }
+    platform_flock_line(fd);
 
     // Settings that could not be read are never applied: the port is then
     // left as it is, and only the reports below are made.
@@ -331,6 +332,22 @@ void close_comm(void)
 }
 
 }  // extern "C"
+
+bool io_device_to_open(const char *device, char *path)
+{
+    static_assert(io_device_name_size > device_copy_max && io_device_name_size >= device_line_size,
+                  "room for the device's name");
+    memset(path, 0, io_device_name_size);
+    if (device != nullptr)
+        strncpy(path, device, device_copy_max);
+    if (path[0] != '\0')
+        return true;
+    if (access(FNAME, F_OK) != 0 && errno == ENOENT) {
+        memcpy(path, default_device, sizeof default_device);
+        return true;
+    }
+    return read_device_name(path) == RC_OK;
+}
 
 double io_timeout_scale()
 {

@@ -1,6 +1,8 @@
 // The device lock (semlock module): one System V semaphore per device path,
 // 0 free and 1 held.  Nothing waits: a held lock is refused at once, and the
-// system undoes a holder's lock when it exits.
+// system undoes a holder's lock when it exits.  Beside it, the locks that
+// Linux's other serial programs honour: the device's lock file is taken, and
+// a line another program holds with flock is refused (uucplock.cpp).
 #include "vendlink/semlock.h"
 
 #include <cerrno>
@@ -8,6 +10,9 @@
 #include <cstring>
 #include <sys/ipc.h>
 #include <sys/sem.h>
+#include <unistd.h>
+
+#include "devlock.h"
 
 namespace {
 
@@ -44,15 +49,46 @@ int apply(const char *path, const struct sembuf *request, size_t count)
 
 }  // namespace
 
-extern "C" {
-
-int lock_device(const char *path)
+bool device_semaphore_holder(const char *path, LockHolder *h)
 {
-    return apply(path, lock_request, 2);
+    key_t key = ftok(path, key_project);
+    int id = key == -1 ? -1 : semget(key, 1, 0);
+    if (id == -1 || semctl(id, 0, GETVAL) != 1)
+        return false;
+    // Held: the last operation on it was the holder's lock request.
+    int pid = semctl(id, 0, GETPID);
+    if (pid <= 0 || pid == getpid() || !process_alive(pid))
+        return false;
+    name_holder(h, pid, "the vendlink semaphore");
+    return true;
 }
 
+extern "C" {
+
+// The semaphore first, as ever; the line must then be free of the other
+// programs' locks too, or the semaphore is let go again.
+int lock_device(const char *path)
+{
+    int rc = apply(path, lock_request, 2);
+    if (rc != RC_OK)
+        return rc;
+    LockHolder h;
+    if (device_flock_holder(path, &h)) {
+        report_holder(path, h);
+        rc = RC_FAIL;
+    } else {
+        rc = lock_file_take(path);
+    }
+    if (rc != RC_OK)
+        apply(path, release_request, 1);
+    return rc;
+}
+
+// The lock file goes only if this process wrote it; the semaphore, as ever,
+// whoever asks.
 int unlock_device(const char *path)
 {
+    lock_file_release(path);
     return apply(path, release_request, 1);
 }
 

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -332,6 +333,13 @@ void run_row(const char *program, bool version_lines, const Row &row)
         write_file(top + "/shim.so", read_file(SHIM), 0755);
     }
 
+    // The device locks: none of the run's lock files may be left, and the semaphore sets,
+    // which outlive their holders (by design), go afterwards.
+    std::vector<key_t> keys = {ftok((run.dir + "/modem").c_str(), 100)};
+    for (const std::string &a : row.args)
+        keys.push_back(a.size() > 2 && tolower(a[1]) == 'd' ? ftok(run.expand(a).c_str() + 2, 100)
+                                                            : -1);
+    const std::string lock_file = lock_file_of(run.dir + "/modem");
     Outcome o = execute(row, run, top, ran);
     EXPECT_EQ(o.status, row.status);
     expect_text(run.expand(row.out), o.out, "standard output");
@@ -350,6 +358,9 @@ void run_row(const char *program, bool version_lines, const Row &row)
         EXPECT_EQ(read_file(run.dir + "/" + f.name), run.expand(f.text)) << f.name;
     if (row.check != nullptr)
         row.check(run);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(lock_file))) << lock_file;
+    for (key_t key : keys)
+        semctl(key == -1 ? -1 : semget(key, 1, 0), 0, IPC_RMID);
     close(run.line_fd);  // the simulator sees the line closed (or the cable gone) and ends
     if (sim > 0) {
         EXPECT_EQ(ended(sim), std::make_pair(true, row.sim_status)) << "vendsim: ended, status";

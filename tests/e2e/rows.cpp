@@ -24,17 +24,6 @@
 
 namespace {
 
-const std::string created = "Could not find \"serial_port\", creating...\n";
-const std::string stored = "Storing new device file name ($M).\n";
-const std::string flow = "RTSXOFF is Disabled\nCTSXON is Disabled\nRTSXOFF is now ENABLED.\n";
-const std::string port = "Port initialized (9600 baud, 8 data bits, Odd, 1 stop bit)\n";
-const std::string opened = created + stored + flow + port;
-const std::string defaults_used = "Using defaults for all modem strings.\n";
-const std::string hangup = "\nDisconnecting modem...\n";
-const std::string done = defaults_used + hangup + "Done.\n";
-const std::string interrupted = "Terminated from Ctrl-C\n";
-// Half a second draining the line, two of guard time, the escape, two more.
-const std::vector<Burst> hung_up = {{2.5, "+++"}, {4.5, "ATH\r"}};
 // The pty keeps no parity bit of its own: PARODD alone shows odd parity.
 const std::string raw_line = line_of(9600, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD);
 
@@ -61,23 +50,6 @@ Row hangs_up_with_ath0(Row row)
     row.wall = 0.5;
     return row;
 }
-
-const std::string usage =  // a source line for each option
-    "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem "
-    "connection.\n"
-    "  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n\t\t\tdialing_string "
-    "from 'modem.dat'.\n"
-    "\t\t\tOptionally, may provide new dialing_string after\n\t\t\t'-m' modifier.\n"
-    "  -Bbaud\t\tHost<->DCE 'baud' value (default: 9600).\n"
-    "  -Pparity\t\tHost<->DCE 'parity' value.\n\t\t\to->odd, e->even, n->none (default: odd)\n"
-    "  -Ddev   \t\tSerial port device file.\n\t\t\tdefaults: HP-UX: "
-    "'/dev/ser_port1'\n\t\t\tSOLARIS: '/dev/ttya'\n\t\t\tDOS: '1' (COM 1)\n"
-    "  -Cconfigfile\t\tModem config file.  \n\t\t\tWhen specified with the \"-d\" switch, only\n"
-    "\t\t\tthe path and base name should be provided.\n\t\t\tThe \"device\" name will be appended "
-    "to the\n\t\t\tend of \"config\" name.\n"
-    "  --rtscts             Disable RTS/CTS requirements at the host computer.\n"
-    "  --dropdtr            Drop DTR upon program termination.\n\n"
-    "  Example:    wexal  -dmodem.dat -c/dev/ttya\n   or         wexal  -dmodem.dat.ttya\n\n";
 
 // The usage text as a terminal pages it: 23 lines, the prompt, then what a key or Ctrl-C brings.
 std::string paged(bool key)

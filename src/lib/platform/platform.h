@@ -3,6 +3,7 @@
 #ifndef VENDLINK_PLATFORM_H
 #define VENDLINK_PLATFORM_H
 
+#include <cstddef>
 #include <termios.h>
 
 // The extended hardware flow-control record, as the port code sees it.
@@ -35,5 +36,17 @@ int platform_output_queued(int fd);
 // Reads and writes the flow-control record: 0, or -1 with errno set.
 int platform_get_flowctl(int fd, struct line_flowctl *x);
 int platform_set_flowctl(int fd, const struct line_flowctl *x);
+
+// Takes flock(2) on the open line without waiting, as other serial programs
+// look for it, when no one else holds it; the process's exit lets it go.
+void platform_flock_line(int fd);
+
+// The process that holds an flock on the file at path, found without
+// opening it; 0 when none other than this one does.
+int platform_flock_holder(const char *path);
+
+// The program name of process pid, into name; false when the system does
+// not tell.
+bool platform_program_name(int pid, char *name, size_t size);
 
 #endif

@@ -1,0 +1,126 @@
+// The locks of Linux's serial programs, honoured and taken by vendhook and by
+// the connect program (the rows named Connect...).  This test process stands
+// for the other program; the lock folder is the system's own, and what a row
+// plants there it removes.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/sem.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iomanip>
+
+#include "driver.h"
+#include "vendlink/semlock.h"
+
+namespace {
+
+const std::string me = std::to_string(getpid()) + " (e2e_tests)";
+const std::string folder = std::filesystem::path(lock_file_of("/")).parent_path();
+int flock_fd = -1;
+
+void plant(const Run &r)  // as cu and minicom write it
+{
+    std::ofstream(lock_file_of(r.slave)) << std::setw(10) << getpid() << "\n";
+}
+
+void hold_flock(const Run &r)
+{
+    flock_fd = open(r.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(flock(flock_fd, LOCK_EX), 0);
+}
+
+// The other program's lock file is still there.
+void let_go(const Run &r)
+{
+    EXPECT_TRUE(flock_fd >= 0 || unlink(lock_file_of(r.slave).c_str()) == 0);
+    close(flock_fd);
+}
+
+// On the connected line, beside a configuration file: a refused run sends nothing, sets no DTR,
+// and makes or changes no file.
+Row row(const char *name, std::vector<std::string> args, void (*setup)(const Run &), int status,
+        const std::string &err, void (*check)(const Run &) = let_go, const char *env = nullptr)
+{
+    bool hangs_up = err.ends_with(done);
+    return {.name = name,
+            .args = args,
+            .sim = {"--connected"},
+            .given = {{"cfg.modem", "HANGUP ATH0\n"}},
+            .setup = setup,
+            .env = env,
+            .status = status,
+            .err = err,
+            .sent = hangs_up ? hung_up : std::vector<Burst> {},
+            .left = {{"cfg.modem", "HANGUP ATH0\n"}, {"serial_port", hangs_up ? "$M" : ""}},
+            .dtr = hangs_up ? "1" : "",
+            .wall = hangs_up ? 4.5 : 0,
+            .check = check};
+}
+
+std::vector<Row> rows()
+{
+    const std::string held = "Not hanging up: process " + me + " holds $M with ",
+                      refused = " (--force hangs up anyway).\nDone (-1).\n";
+    return {
+        row("LockFileHeld", {"-D$M", "-Ccfg"}, plant, 255, held + "a lock file" + refused),
+        row("FlockHeld", {"-D$M", "-Ccfg"}, hold_flock, 255, held + "flock" + refused),
+        row(
+            "SemaphoreHeld", {"-D$M", "-Ccfg"},
+            [](const Run &r) {
+                ASSERT_EQ(lock_device(r.slave.c_str()), RC_OK);
+                unlink(lock_file_of(r.slave).c_str());
+            },
+            255, held + "the vendlink semaphore" + refused, nullptr),
+        row("ForcedWhileALockFileIsHeld", {"-D$M", "--force"}, plant, 0,
+            "Hanging up anyway: cutting the call of process " + me
+                + ", which holds $M with a lock file.\n" + opened + done),
+        row(
+            "StaleLockFileReplaced", {"-D$M"},
+            [](const Run &r) { std::ofstream(lock_file_of(r.slave)) << "  99999999\n"; }, 0,
+            "$M: removed the stale lock file of process 99999999.\n" + opened + done, nullptr),
+        row("LockFolderNotWritable", {"-D$M"}, nullptr, 0,
+            "$M: no lock file made in " + folder
+                + " (Permission denied); other programs will not see the lock.\n" + opened + done,
+            nullptr, "VENDTEST_NO_LOCK_FOLDER=1"),
+        row("HelpWithALiveCall", {"-D$M", "--help"}, nullptr, 0, usage, nullptr),
+        // The semaphore let go behind the file's back (as by a release from another process).
+        row(
+            "ConnectLockFileOutlivesTheSemaphore", {"-D$M"},
+            [](const Run &r) {
+                ASSERT_EQ(lock_device(r.slave.c_str()), RC_OK);
+                sembuf give = {0, -1, 0};
+                ASSERT_EQ(semop(semget(ftok(r.slave.c_str(), 100), 1, 0), &give, 1), 0);
+            },
+            255, "$M is locked by process " + me + " with a lock file.\n",
+            [](const Run &r) {
+                EXPECT_EQ(semctl(semget(ftok(r.slave.c_str(), 100), 1, 0), 0, GETVAL), 0);
+                let_go(r);
+            }),
+        row("ConnectFlockHeld", {"-D$M"}, hold_flock, 255,
+            "$M is locked by process " + me + " with flock.\n"),
+        // A link is never followed, though it leads to a live process's id.
+        row(
+            "ConnectLinkForALockFile", {"-D$M"},
+            [](const Run &r) {
+                std::ofstream(r.dir + "/pid") << getpid();
+                ASSERT_EQ(symlink((r.dir + "/pid").c_str(), lock_file_of(r.slave).c_str()), 0);
+            },
+            255,
+            "$M is locked by [...], not a lock file; remove it if no program uses the line.\n"),
+    };
+}
+
+}  // namespace
+
+class Lock : public testing::TestWithParam<Row> { };
+TEST_P(Lock, Row)
+{
+    if (access(folder.c_str(), W_OK) != 0)
+        GTEST_SKIP() << "this user may not write in the lock folder " << folder
+                     << ", where the row plants the other program's lock";
+    bool connect = GetParam().name.starts_with("Connect");
+    run_row(connect ? VENDCONNECT : VENDHOOK, !connect, GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(, Lock, testing::ValuesIn(rows()),
+                         [](const auto &row) { return row.param.name; });
