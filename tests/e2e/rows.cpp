@@ -198,6 +198,22 @@ std::vector<Row> hangup_rows()
          .err = opened + hangup + "Done.\n",
          .sent = {{0.5, "ATZ\r"}},
          .wall = 6.5},
+        {.name = "ReplayCatchesAnotherSpeed",
+         .args = {"-D$M", "-B2400"},
+         .sim = {"--replay", RECORDED "/hangup.log"},
+         .sim_status = 4,
+         .err = created + stored + flow
+             + "Port initialized (2400 baud, 8 data bits, Odd, 1 stop bit)\n" + done,
+         .sent = hung_up,
+         .wall = 10.5,
+         .check =
+             [](const Run &r) {
+                 EXPECT_EQ(
+                     system(r.expand("grep -qx '.*event   expected line 9600 8O1, RTS/CTS on, "
+                                     "got line 2400 8O1, RTS/CTS on' $D/../modem.log")
+                                .c_str()),
+                     0);
+             }},
 
         // The device.
         {.name = "DeviceThatIsNotATerminal",

@@ -17,7 +17,6 @@ public:
     void run_due(double now, Outbox &out);
     double next() const;
     void clear() { jobs_.clear(); }
-    bool empty() const { return jobs_.empty(); }
 
 private:
     std::multimap<double, Job> jobs_;

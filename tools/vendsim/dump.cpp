@@ -44,15 +44,10 @@ static void append_escaped(std::string &s, uint8_t b)
     s += code;
 }
 
-std::string escape_text(const uint8_t *p, size_t n)
-{
-    std::string s;
-    for (size_t i = 0; i < n; ++i)
-        append_escaped(s, p[i]);
-    return s;
-}
-
 std::string dump_bytes(const uint8_t *p, size_t n)
 {
-    return hex_bytes(p, n) + "  |" + escape_text(p, n) + "|";
+    std::string s = hex_bytes(p, n) + "  |";
+    for (size_t i = 0; i < n; ++i)
+        append_escaped(s, p[i]);
+    return s + "|";
 }

@@ -8,9 +8,8 @@
 
 // "2b 0d": lower-case hex, one blank between bytes.
 std::string hex_bytes(const uint8_t *p, size_t n);
-// The bytes as readable text: \r \n \t, \\ and \| escaped, others as \xNN.
-std::string escape_text(const uint8_t *p, size_t n);
-// "2b 0d  |+\r|"
+// "2b 0d  |+\r|": then the bytes as readable text, \r \n \t, \\ and \| escaped,
+// others as \xNN.
 std::string dump_bytes(const uint8_t *p, size_t n);
 
 #endif

@@ -22,34 +22,27 @@ enum Status { kDone = 0, kFailed = 1, kUsage = 2, kTimeUp = 3, kMismatch = 4 };
 
 using FilePtr = std::unique_ptr<FILE, int (*)(FILE *)>;
 
-// Each line is flushed, so the file is complete whenever anyone looks.
-Transcript::Sink file_sink(FILE *f)
-{
-    if (!f)
-        return nullptr;
-    return [f](const std::string &line) {
-        fputs(line.c_str(), f);
-        fflush(f);
-    };
-}
-
-// Opens a fresh pty, names it and announces it; -1 or a status on failure.
-int bring_up(const Scenario &sc, Pty &pty)
+// Opens the port, or a fresh pty and names it, and announces it; -1 or a
+// status on failure.
+int bring_up(const Scenario &sc, Pty &line)
 {
     std::string error;
-    if (!open_pty(pty, error)) {
-        fprintf(stderr, "vendsim: %s\n", error.c_str());
-        return kFailed;
-    }
-    if (!sc.link.empty()) {
-        LinkResult r = point_link(sc.link, pty.slave, error);
+    if (!sc.port.empty()) {
+        line.master = open_port(sc.port, sc.device_speed, sc.device_parity, error);
+        line.slave = sc.port;
+    } else if (open_pty(line, error) && !sc.link.empty()) {
+        LinkResult r = point_link(sc.link, line.slave, error);
         if (r != LinkResult::Made) {
             fprintf(stderr, "vendsim: %s\n", error.c_str());
-            close(pty.master);
+            close(line.master);
             return r == LinkResult::NotSymlink ? kUsage : kFailed;
         }
     }
-    printf("%s\n", pty.slave.c_str());
+    if (line.master < 0) {
+        fprintf(stderr, "vendsim: %s\n", error.c_str());
+        return kFailed;
+    }
+    printf("%s\n", line.slave.c_str());
     fflush(stdout);
     return -1;
 }
@@ -86,43 +79,22 @@ int status_of(SessionEnd end)
     }
 }
 
-// A device has no host closing a pty to end a session: one session lasts
-// until the device goes away, a signal comes or the time is up.
-int serve_port(const Scenario &sc, Transcript &log, const Clock &clock, const sigset_t &wait_mask,
-               const std::vector<Exchange> &script)
-{
-    std::string error;
-    int fd = open_port(sc.port, sc.device_speed, sc.device_parity, error);
-    if (fd < 0) {
-        fprintf(stderr, "vendsim: %s\n", error.c_str());
-        return kFailed;
-    }
-    printf("%s\n", sc.port.c_str());
-    fflush(stdout);
-    log.pty(clock.now(), sc.port);
-    SessionEnd end = serve_one({fd, sc, log, clock, sc.max_time, &wait_mask}, script);
-    close(fd);
-    return status_of(end);
-}
-
 int serve(const Scenario &sc, Transcript &log, const Clock &clock, const sigset_t &wait_mask,
           const std::vector<Exchange> &script)
 {
-    if (!sc.port.empty())
-        return serve_port(sc, log, clock, wait_mask, script);
     for (;;) {
-        Pty pty;
-        int status = bring_up(sc, pty);
+        Pty line;
+        int status = bring_up(sc, line);
         if (status >= 0)
             return status;
-        log.pty(clock.now(), pty.slave);
-        SessionEnd end = serve_one({pty.master, sc, log, clock, sc.max_time, &wait_mask}, script);
-        close(pty.master);
+        log.pty(clock.now(), line.slave);
+        SessionEnd end = serve_one({line.master, sc, log, clock, sc.max_time, &wait_mask}, script);
+        close(line.master);
         // With --keep the link stays, to be pointed at the next pty.
         if (end == SessionEnd::HostClosed && sc.keep)
             continue;
         if (!sc.link.empty())
-            remove_link(sc.link, pty.slave);
+            remove_link(sc.link, line.slave);
         return status_of(end);
     }
 }
@@ -160,6 +132,6 @@ int main(int argc, char **argv)
             return kFailed;
         }
     }
-    Transcript log(file_sink(file.get()), clock.wall_start());
+    Transcript log(file.get(), clock.wall_start());
     return serve(sc, log, clock, wait_mask, script);
 }

@@ -14,16 +14,6 @@ const Bytes kGarbage = {'\r', '\n', 0x7f, '#', '$', '%', '&', 0x01, 0x8a, '?', '
 // Longer command lines are cut, as a modem's command buffer would.
 constexpr size_t kMaxCommand = 255;
 
-bool is_a(uint8_t b)
-{
-    return b == 'A' || b == 'a';
-}
-
-bool is_t(uint8_t b)
-{
-    return b == 'T' || b == 't';
-}
-
 // Upper case without blanks, unprintables shown as '?', so "d t 123" and
 // "DT123" read alike and the transcript stays one line.
 std::string normalise(const std::string &s)
@@ -101,7 +91,7 @@ void Modem::command_byte(uint8_t b, double now, Outbox &out)
         echo_.push_back(b);
     if (!reading_command_) {
         // Everything before "AT" is noise, a stray "+++" included.
-        reading_command_ = is_a(prev_) && is_t(b);
+        reading_command_ = toupper(prev_) == 'A' && toupper(b) == 'T';
         prev_ = b;
         if (reading_command_)
             line_.clear();

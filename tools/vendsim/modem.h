@@ -19,9 +19,6 @@ public:
     void tick(double now, Outbox &out) override;
     double next_deadline() const override;
 
-    bool in_data_mode() const { return mode_ == Mode::Data; }
-    bool call_up() const { return call_up_; }
-
 private:
     enum class Mode { Command, Dialing, Data };
 

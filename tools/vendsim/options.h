@@ -30,8 +30,8 @@ struct ReceiverScenario {
     EnqAnswer enq = EnqAnswer::Ack;
     bool monitor = false;
     std::string ident = kDefaultIdent;
-    uint8_t config_type = 4;
-    uint8_t config_check = 1;
+    unsigned long config_type = 4;  // bytes of the configuration record
+    unsigned long config_check = 1;
     unsigned long config_len = 45;
     unsigned long slip_93 = 0;
     unsigned long bad_checksum = 0;
@@ -60,7 +60,7 @@ struct Scenario {
 enum class ParseOutcome { Run, Help, Error };
 
 // On Error, error says what was wrong (one line, no program name).
-ParseOutcome parse_options(int argc, const char *const *argv, Scenario &sc, std::string &error);
+ParseOutcome parse_options(int argc, char **argv, Scenario &sc, std::string &error);
 void print_usage(FILE *to);
 
 #endif

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -110,12 +111,8 @@ int open_port(const std::string &path, unsigned long baud, DeviceParity parity, 
     termios tio;
     bool ok = tcgetattr(fd, &tio) == 0;
     if (ok) {
-        cfmakeraw(&tio);
-        tio.c_cflag = CS8 | CREAD | CLOCAL;
-        if (parity != DeviceParity::None)
-            tio.c_cflag |= PARENB | (parity == DeviceParity::Even ? 0 : PARODD);
-        tio.c_cc[VMIN] = 1;
-        tio.c_cc[VTIME] = 0;
+        tio.c_cflag &= ~(CSTOPB | CRTSCTS);
+        tio = device_settings(tio, parity == DeviceParity::FromHost ? DeviceParity::Odd : parity);
         ok = cfsetspeed(&tio, speed_code(baud)) == 0 && tcsetattr(fd, TCSANOW, &tio) == 0;
     }
     if (!ok) {
@@ -124,4 +121,28 @@ int open_port(const std::string &path, unsigned long baud, DeviceParity parity, 
         return -1;
     }
     return fd;
+}
+
+termios device_settings(const termios &like, DeviceParity parity)
+{
+    termios t = like;
+    cfmakeraw(&t);
+    t.c_cflag = (like.c_cflag & (CBAUD | CSTOPB | CRTSCTS)) | CS8 | CREAD | CLOCAL;
+    if (parity == DeviceParity::FromHost)
+        parity = (like.c_cflag & PARODD) ? DeviceParity::Odd : DeviceParity::Even;
+    if (parity != DeviceParity::None)
+        t.c_cflag |= PARENB | (parity == DeviceParity::Odd ? PARODD : 0);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    return t;
+}
+
+std::string line_text(const termios &device)
+{
+    tcflag_t c = device.c_cflag;
+    char parity = !(c & PARENB) ? 'N' : (c & PARODD) ? 'O' : 'E';
+    char text[64];
+    snprintf(text, sizeof text, "%lu 8%c%d, RTS/CTS %s", baud_of(cfgetospeed(&device)), parity,
+             (c & CSTOPB) ? 2 : 1, (c & CRTSCTS) ? "on" : "off");
+    return text;
 }

@@ -31,4 +31,11 @@ unsigned long baud_of(speed_t code);
 // without flow control; -1 with a message in error on failure.
 int open_port(const std::string &path, unsigned long baud, DeviceParity parity, std::string &error);
 
+// A device's raw 8-bit settings with the speed, stop bits and RTS/CTS of
+// like, and parity.  A pty keeps no parity bit (Linux clears PARENB on it),
+// so FromHost takes odd or even from like's PARODD.
+termios device_settings(const termios &like, DeviceParity parity);
+// A device's settings as the transcript gives them: "9600 8O1, RTS/CTS on".
+std::string line_text(const termios &device);
+
 #endif

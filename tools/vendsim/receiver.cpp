@@ -157,9 +157,9 @@ Bytes Receiver::config_record() const
     for (size_t i = 0; i < rec.size(); ++i)
         rec[i] = static_cast<uint8_t>(i);
     if (rec.size() > kConfigCheckAt)
-        rec[kConfigCheckAt] = sc_.config_check;
+        rec[kConfigCheckAt] = static_cast<uint8_t>(sc_.config_check);
     if (rec.size() > kConfigTypeAt)
-        rec[kConfigTypeAt] = sc_.config_type;
+        rec[kConfigTypeAt] = static_cast<uint8_t>(sc_.config_type);
     return rec;
 }
 

@@ -13,8 +13,9 @@
 SessionEnd serve_record(const SessionSetup &setup, int device);
 
 // Sends the device's bytes as the script has them, each the recorded time
-// after what came before it, and holds the host's bytes to the script:
-// SessionEnd::Mismatch once they differ, or when the host stops short.
+// after what came before it, and holds the host's bytes, and the line
+// settings they come with, to the recording: SessionEnd::Mismatch once
+// they differ, or when the host stops short.
 SessionEnd serve_replay(const SessionSetup &setup, const std::vector<Exchange> &script);
 
 #endif

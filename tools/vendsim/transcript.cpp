@@ -12,8 +12,7 @@ constexpr double kGroupGap = 0.050;
 // Keeps each line readable.
 constexpr size_t kGroupMax = 32;
 
-}  // namespace
-
+// "   6.503  event   escape recognised\n"
 std::string format_entry(double t, const char *tag, const std::string &content)
 {
     char head[40];
@@ -21,20 +20,15 @@ std::string format_entry(double t, const char *tag, const std::string &content)
     return head + content + "\n";
 }
 
-std::string format_unix_time(const timespec &ts)
-{
-    char s[40];
-    snprintf(s, sizeof s, "%lld.%06ld", static_cast<long long>(ts.tv_sec), ts.tv_nsec / 1000);
-    return s;
-}
+}  // namespace
 
-Transcript::Transcript(Sink sink, const timespec &start)
-    : sink_(std::move(sink))
+Transcript::Transcript(FILE *file, const timespec &start)
+    : file_(file)
 {
-    if (!sink_)
-        return;
-    sink_("# vendsim transcript\n");
-    sink_("# start " + format_unix_time(start) + "\n");
+    char head[80];
+    snprintf(head, sizeof head, "# vendsim transcript\n# start %lld.%06ld\n",
+             static_cast<long long>(start.tv_sec), start.tv_nsec / 1000);
+    put(head);
 }
 
 void Transcript::pty(double t, const std::string &path)
@@ -89,21 +83,28 @@ void Transcript::flush_host()
         return;
     Bytes bytes;
     bytes.swap(group_);
-    if (sink_)
-        sink_(format_entry(group_start_, "host->", dump_bytes(bytes.data(), bytes.size())));
+    put(format_entry(group_start_, "host->", dump_bytes(bytes.data(), bytes.size())));
 }
 
 void Transcript::write(double t, const char *tag, const std::string &content)
 {
     // Whatever the host sent before this came first, so it is written first.
     flush_host();
-    if (sink_)
-        sink_(format_entry(t, tag, content));
+    put(format_entry(t, tag, content));
+}
+
+void Transcript::put(const std::string &line)
+{
+    if (file_ == nullptr)
+        return;
+    fputs(line.c_str(), file_);
+    fflush(file_);
 }
 
 bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std::string &error,
                     double *start)
 {
+    std::string settings;
     std::ifstream in(path);
     if (!in) {
         error = "cannot read " + path;
@@ -118,9 +119,12 @@ bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std:
         if (line[0] == '#' || sscanf(line.c_str(), "%lf %15s %n", &t, tag, &at) != 2)
             continue;
         std::string kind = tag;
+        if (kind == "event" && line.compare(at, 5, "line ") == 0)
+            settings = line.substr(at + 5);
         if (kind != "host->" && kind != "<-modem" && kind != "<-recv")
             continue;
-        Exchange e {kind == "host->", kind == "<-recv" ? Speaker::Receiver : Speaker::Modem, t, {}};
+        Speaker who = kind == "<-recv" ? Speaker::Receiver : Speaker::Modem;
+        Exchange e {kind == "host->", who, t, {}, settings};
         unsigned byte;
         int n;
         for (const char *p = line.c_str() + at; sscanf(p, "%2x%n", &byte, &n) == 1; p += n)

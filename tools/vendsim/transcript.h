@@ -3,28 +3,21 @@
 #ifndef VENDSIM_TRANSCRIPT_H
 #define VENDSIM_TRANSCRIPT_H
 
+#include <cstdio>
 #include <ctime>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "personality.h"
 
-// "   6.503  event   escape recognised\n"
-std::string format_entry(double t, const char *tag, const std::string &content);
-// "1796537628.123456"
-std::string format_unix_time(const timespec &ts);
-
 class Transcript {
 public:
-    // Receives each finished line; an empty sink makes a transcript that
-    // keeps nothing.
-    using Sink = std::function<void(const std::string &)>;
-
-    Transcript(Sink sink, const timespec &start);
+    // Each line is flushed, so the file is complete whenever anyone looks;
+    // without a file the transcript keeps nothing.
+    Transcript(FILE *file, const timespec &start);
 
     void pty(double t, const std::string &path);
-    // Bytes from the host, gathered into entries (see host_flush_due()).
+    // Bytes from the host, gathered into entries (see tick()).
     void host(double t, const uint8_t *p, size_t n);
     void sent(double t, Speaker who, const Bytes &bytes);
     void event(double t, const std::string &text);
@@ -34,12 +27,13 @@ public:
     // quiet long enough.
     void tick(double now);
     double next_deadline() const;
-    void flush_host();
 
 private:
+    void flush_host();
     void write(double t, const char *tag, const std::string &content);
+    void put(const std::string &line);
 
-    Sink sink_;
+    FILE *file_;
     Bytes group_;
     double group_start_ = 0;
     double group_last_ = 0;
@@ -51,6 +45,7 @@ struct Exchange {
     Speaker who;  // of device bytes
     double t;
     Bytes bytes;
+    std::string line;  // the line's settings then, as the last "line" event gave them
 };
 
 // The exchanges of a transcript, and in *start (when given) the wall-clock
