@@ -84,11 +84,13 @@ expected() {
     {
         printf '%s\n' "Could not find \"serial_port\", creating..." \
             "Storing new device file name (/dev/$port)." "RTSXOFF is $flow" "CTSXON is $flow" \
-            "RTSXOFF is now $now." "Port initialized ($speed baud, 8 data bits, $parity, 1 stop bit)" \
+            "RTSXOFF is now $now." \
+            "Port initialized ($speed baud, 8 data bits, $parity, 1 stop bit)" \
             "Using defaults for all modem strings."
         if [ "$program" = vendconnect ]; then
             printf '%s\n' "Initializing modem..." "Dialing..." "" "ATDT5551234" "" "" \
-                "CONNECT 9600" "Testing communications link...wait." "Testing receiver configuration"
+                "CONNECT 9600" "Testing communications link...wait." \
+                "Testing receiver configuration"
         fi
         printf '%s\n' "" "Disconnecting modem..."
         if [ "$modem" = off ]; then

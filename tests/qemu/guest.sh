@@ -34,7 +34,8 @@ run() (
         read -r end _ </proc/uptime
         echo "=== $name $1 $status $(awk "BEGIN { print $end - $start }")"
         awk '{ print FILENAME ": " $0 }' err out
-        line=$(stty -F "/dev/$1" -a 2>/dev/null | grep -oE -- '^speed [0-9]+|-?par(enb|odd)' | xargs)
+        line=$(stty -F "/dev/$1" -a 2>/dev/null | grep -oE -- '^speed [0-9]+|-?par(enb|odd)' |
+            xargs)
         echo "dtr: $dtr ${line#speed }"
     done
 )
