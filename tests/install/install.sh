@@ -1,13 +1,8 @@
 #!/bin/bash
-# The installed library and programs as their users meet them.
-#   install.sh tree BUILD_DIR VERSION: cmake --install into a scratch prefix; the example connect
-#     program built against it with pkg-config and with find_package; the library needing libc
-#     alone (its exports are held to debian/libvendlink2.symbols and abi/ by the package build
-#     and CI); the manual pages clean for groff (and mandoc); the bash completions.
-#   install.sh packages [DEBS_DIR]: the Debian packages built from a copy of the sources and
-#     unpacked into a scratch root: each file in its package, the ldconfig trigger, man 3
-#     vendlink, the example built against the -dev package; lintian silent; the .debs kept.
-#   install.sh installed (autopkgtest): the installed example's session, as recorded.
+# The installed library and programs as their users meet them, in a scratch folder:
+#   install.sh tree BUILD_DIR VERSION      cmake --install
+#   install.sh packages [DEBS_DIR]         the Debian packages, built from a copy of the sources
+#   install.sh installed                   the installed -dev package (autopkgtest)
 set -eu
 source=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d)
@@ -20,8 +15,8 @@ needed() {
     readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'
 }
 
-# The example built with pkg-config (or as given) runs and needs libvendlink.so.2, not the C++
-# runtime.
+# The example connect program, built with pkg-config (or as given), runs and needs
+# libvendlink.so.2, not the C++ runtime.
 example() {
     if [ $# -eq 1 ]; then
         # shellcheck disable=SC2046,SC2086 # the flags, split at blanks
@@ -33,6 +28,9 @@ example() {
 }
 example_source=$source/examples/vendconnect.c
 
+# The example built with pkg-config and find_package; the library needing libc alone (its
+# exports are held to debian/libvendlink2.symbols and abi/ elsewhere); the manual pages clean for
+# groff and mandoc; the bash completions.
 tree() {
     local build=$1 version=$2 prefix=$scratch/prefix libdir page warnings
     cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -54,16 +52,14 @@ END
     [ "$(needed "$libdir/libvendlink.so" | grep -v 'san\.so')" = libc.so.6 ] ||
         fail "the library needs more than libc"
     for page in "$source"/man/*.[1-9]; do
-        warnings=$(groff -man -ww -z "$page" 2>&1)
-        if command -v mandoc >/dev/null; then
-            warnings+=$(mandoc -Tlint "$page" 2>&1)
-        fi
+        warnings=$(groff -man -ww -z "$page" 2>&1)$(mandoc -Tlint "$page" 2>&1)
         [ -z "$warnings" ] || fail "$page: $warnings"
     done
     bash "$source/tests/install/completion.sh" "$prefix/share/bash-completion/completions" \
         "$prefix/bin/vendsim"
 }
 
+# The installed example's whole session against the installed vendsim, as recorded.
 installed() {
     example_source=/usr/share/doc/libvendlink-dev/examples/vendconnect.c
     example "$scratch/vendconnect"
@@ -79,6 +75,8 @@ installed() {
         fail "vendsim: not the recorded session: $(grep -E 'expected|got' replay.log)"
 }
 
+# Each file in its package, the ldconfig trigger, man 3 vendlink, the example built against the
+# -dev package; lintian silent; the .debs kept.
 packages() {
     local debs=${1:-$source/build-debs} version lib man completions cmake include package deb
     version=$(dpkg-parsechangelog -l "$source/debian/changelog" -S Version)

@@ -1,8 +1,6 @@
 #!/bin/sh
 # The guest's init: loads the USB drivers, starts ttyACM0's modem on ttyGS0, and runs /scenarios
-# on the ports at once, each port's rows in turn in a folder of its own.  The port is held open
-# around a run, so that DTR can be read after the program closed it (an open raises DTR); the
-# last close, with the driver's closing wait, is part of the time.
+# on the ports at once, each port's rows in turn in a folder of its own.
 /bin/busybox --install -s /bin
 mkdir -p /proc /dev /tmp
 mount -t proc proc /proc
@@ -25,6 +23,8 @@ run() (
         [ "$modem" = "$2" ] || continue
         rm -f serial_port
         read -r start _ </proc/uptime
+        # Held open, so that DTR can be read after the program closed it (an open raises DTR);
+        # the last close, with the driver's closing wait, is part of the time.
         exec 4<>"/dev/$1"
         # shellcheck disable=SC2086 # the arguments, split at blanks
         "/bin/$program" "-D/dev/$1" $args >out 2>err
