@@ -26,7 +26,8 @@ cpu_limit_ms=20   # target: CPU of a run under this
 cmake --build "$build" -j2 --target vendhook vendsim run_timed >/dev/null
 vendhook=$build/src/vendhook
 run_timed=$build/bench/run_timed
-vendsim=$build/tools/vendsim/vendsim
+VENDSIM=$build/tools/vendsim/vendsim
+. "$top/scripts/start-vendsim.sh"
 
 results=$(mktemp)
 trap 'rm -f "$results"' EXIT
@@ -44,14 +45,7 @@ run_once() {
     shift 2
     local work
     work=$(mktemp -d)
-    "$vendsim" "$@" --link "$work/modem" --transcript "$work/modem.log" --max-time 60 \
-        >/dev/null &
-    local sim=$! tries=0
-    until [ -L "$work/modem" ]; do
-        tries=$((tries + 1))
-        [ "$tries" -le 100 ] || { echo "vendsim did not start" >&2; exit 1; }
-        sleep 0.05
-    done
+    start_vendsim "$@" --link "$work/modem" --transcript "$work/modem.log" --max-time 60
 
     # /usr/bin/time gives wall time, CPU and peak RSS to 10 ms; run_timed,
     # inside it, gives vendhook's own wall time and CPU to the microsecond
@@ -60,7 +54,7 @@ run_once() {
     (cd "$work" && /usr/bin/time -f '%e %U %S %M' -o "$work/time" \
         "$run_timed" "$work/fine" "$vendhook" "-D$work/modem" >/dev/null 2>"$work/out") ||
         status=$?
-    wait "$sim" || true
+    wait "$vendsim_pid" || true
     if [ "$status" -ne 0 ] || ! grep -q '^Done\.$' "$work/out"; then
         echo "run $run ($scenario) failed: status $status" >&2
         cat "$work/out" >&2

@@ -12,7 +12,10 @@ build=${BUILD_DIR:-$top/build}
 count=${COUNT:-1000}
 ceiling=3
 
-command -v strace >/dev/null || { echo "count-reads: strace is needed (apt-get install strace)" >&2; exit 2; }
+if ! command -v strace >/dev/null; then
+    echo "count-reads: strace is needed (apt-get install strace)" >&2
+    exit 2
+fi
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$top" -B "$build" >/dev/null
 cmake --build "$build" -j2 --target read_count >/dev/null
 

@@ -4,6 +4,7 @@
 # with DEMO_INSTALLED=1 the installed programs are run instead (the packages' own test).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/scripts/start-vendsim.sh"
 if [ -z "${DEMO_INSTALLED:-}" ]; then
     build=${DEMO_BUILD:-$top/build}
     cmake -S "$top" -B "$build" >/dev/null
@@ -18,20 +19,13 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-vendsim --connected --link modem --transcript modem.log --max-time 60 >/dev/null &
-sim=$!
-tries=0
-until [ -L modem ]; do
-    tries=$((tries + 1))
-    [ "$tries" -le 100 ] || { echo "vendsim did not start" >&2; exit 1; }
-    sleep 0.05
-done
+start_vendsim --connected --link modem --transcript modem.log --max-time 60
 
 echo "\$ vendhook -Dmodem"
 status=0
 vendhook -Dmodem || status=$?
 echo "(exit status $status)"
-wait "$sim" || true
+wait "$vendsim_pid" || true
 echo
 echo "What the modem received (vendsim transcript):"
 cat modem.log

@@ -17,7 +17,10 @@ while getopts n:k:s: opt; do
     n) runs=$OPTARG ;;
     k) hogs=$OPTARG ;;
     s) [ "$OPTARG" = both ] || suites=$OPTARG ;;
-    *) sed -n '6p' "$0" >&2; exit 2 ;;
+    *)
+        sed -n '6p' "$0" >&2
+        exit 2
+        ;;
     esac
 done
 shift $((OPTIND - 1))
@@ -25,7 +28,13 @@ top=$(cd "${1:-$(dirname "$0")/..}" && pwd) || exit 2
 logs=$(mktemp -d)
 
 hog_pids=()
-trap 'kill "${hog_pids[@]}" 2>/dev/null; rm -f "$logs/run" "$logs/names" "$logs/failures"; rmdir "$logs" 2>/dev/null' EXIT
+# shellcheck disable=SC2317 # called by the trap
+cleanup() {
+    kill "${hog_pids[@]}" 2>/dev/null
+    rm -f "$logs/run" "$logs/names" "$logs/failures"
+    rmdir "$logs" 2>/dev/null
+}
+trap cleanup EXIT
 for ((i = 0; i < hogs; i++)); do
     # A load, on purpose: a process that never waits.
     (while :; do :; done) &
@@ -39,7 +48,8 @@ for suite in $suites; do
     asan) build=$top/build-asan flags=(-DVENDLINK_SANITIZE=ON) ;;
     *) echo "unknown suite $suite" >&2; exit 2 ;;
     esac
-    if ! cmake -S "$top" -B "$build" "${flags[@]}" >/dev/null || ! cmake --build "$build" -j2 >/dev/null; then
+    if ! cmake -S "$top" -B "$build" "${flags[@]}" >/dev/null ||
+        ! cmake --build "$build" -j2 >/dev/null; then
         echo "$suite: the build failed" >&2
         exit 1
     fi
@@ -53,7 +63,8 @@ for suite in $suites; do
         else
             failed_any=1
             # ctest's summary: "	  12 - Hangup.Row/SilentModem (Failed)"
-            sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' "$logs/run" | tee -a "$logs/failures" >"$logs/names"
+            sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' "$logs/run" |
+                tee -a "$logs/failures" >"$logs/names"
             result="FAILED: $(tr '\n' ' ' <"$logs/names")(output: $logs/$suite-$run.log)"
             cp "$logs/run" "$logs/$suite-$run.log"
         fi
