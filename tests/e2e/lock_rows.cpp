@@ -60,8 +60,8 @@ Row row(const char *name, std::vector<std::string> args, void (*setup)(const Run
 
 std::vector<Row> rows()
 {
-    const std::string held = "Not hanging up: process " + me + " holds $M with ",
-                      refused = " (--force hangs up anyway).\nDone (-1).\n";
+    const std::string held = "Not hanging up: process " + me + " holds $M with ";
+    const std::string refused = " (--force hangs up anyway).\nDone (-1).\n";
     return {
         row("LockFileHeld", {"-D$M", "-Ccfg"}, plant, 255, held + "a lock file" + refused),
         row("FlockHeld", {"-D$M", "-Ccfg"}, hold_flock, 255, held + "flock" + refused),

@@ -115,6 +115,13 @@ while read -r name modem wall flow now dtr speed parity program _; do
             fail "$name on $port: the report (-: expected)"
     done
 done < <(grep -v '^#' "$here/scenarios")
+# The lock row: refused, the holder named, nothing written in its folder.
+locked=$(sed -n '/^=== locked ttyS1 /,/^===/p' "$work/console" | sed '$d')
+holder=$(sed -n 's/^holder: //p' <<<"$locked")
+refusal="err: Not hanging up: process $holder (sleep) holds /dev/ttyS1 with a lock file"
+diff <(printf '%s\n' "=== locked ttyS1 255" "$refusal (--force hangs up anyway)." \
+    "err: Done (-1)." "files: locked/*") <(awk '/^err: Not/ { on = 1 } NR == 1 || on' <<<"$locked") >&2 ||
+    fail "the lock row on ttyS1 (-: expected)"
 echo "wall time in the guest, in seconds:"
 awk '/^=== / && NF == 5 { printf "  %-17s %-8s %s\n", $2, $3, $5 }' "$work/console"
 

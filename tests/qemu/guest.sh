@@ -48,8 +48,24 @@ run ttyS2 off >ttyS2.report
 for run in $runs; do
     wait "$run"
 done
+# A line that another process holds with a lock file: vendhook must leave it, and its folder, alone.
+mkdir -p /run/lock locked
+sleep 60 &
+holder=$!
+printf '%10d\n' "$holder" >/run/lock/LCK..ttyS1
+(cd locked && vendhook -D/dev/ttyS1 >../locked.out 2>../locked.err)
+status=$?
+{
+    echo "=== locked ttyS1 $status"
+    echo "holder: $holder"
+    sed 's/^/err: /' locked.err
+    sed 's/^/out: /' locked.out
+    echo "files:" locked/*
+} >locked.report
+kill "$holder"
+rm /run/lock/LCK..ttyS1
 rmmod g_serial  # the modem's port goes away under it, ending it
 sed 's/^/acm: /' acm.log
-cat ttyS1.report ttyS2.report ttyUSB0.report ttyACM0.report
+cat ttyS1.report ttyS2.report ttyUSB0.report ttyACM0.report locked.report
 echo "=== end"
 poweroff -f
