@@ -1,11 +1,9 @@
 #!/bin/bash
-# completion.sh COMPLETIONS_DIR VENDSIM: each completion called as bash calls it on TAB
-# (command, word, word before).
+# completion.sh PREFIX: each completion installed there called as bash calls it on TAB.
 set -eu
-options=$("$2" --help | grep -oE -- '--[a-z0-9-]+' | sort -u | paste -sd ' ')
 for command in vendhook vendsim; do
     # shellcheck source=/dev/null
-    source "$1/$command"
+    source "$1/share/bash-completion/completions/$command"
     complete -p "$command" >/dev/null
 done
 cd "$(mktemp -d)"
@@ -14,7 +12,6 @@ mkdir cfg
 touch modem.dat
 check() {  # COMMAND WORD BEFORE EXPECTED
     "_$1" "$1" "$2" "$3" || :  # compopt fails outside a completion
-    local got
     got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd ' ')
     [ "$got" = "$4" ] || echo "FAIL: $1 $3 $2<TAB>: $got" >&2
     [ "$got" = "$4" ]
@@ -27,4 +24,4 @@ check vendhook -p '' '-pe -pn -po'
 check vendhook --r '' --rtscts
 check vendsim '' --enq 'ack nak silent'
 check vendsim --reply=l '' --reply=late:
-check vendsim -- '' "$options"
+check vendsim -- '' "$("$1/bin/vendsim" --help | grep -oE -- '--[a-z0-9-]+' | sort -u | xargs)"
