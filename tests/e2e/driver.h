@@ -33,7 +33,7 @@ struct Run {
 
 struct Row {
     std::string name;
-    std::vector<std::string> args;
+    std::vector<std::string> args = {"-D$M"};
     std::vector<std::string> sim = {};     // vendsim's options
     std::vector<std::string> device = {};  // a second vendsim's, as a real device at $D/device
     bool nosim = false;                    // no simulator at all
@@ -52,8 +52,8 @@ struct Row {
     std::vector<File> left = {};   // files afterwards, exactly
     std::string dtr = "-";         // DTR set, in order: "1" raised, "0" lowered; "-": not looked at
     std::string line = "";         // the line's settings afterwards (line_of); "": not looked at
-    double wall = 0;               // seconds from its first output to its last
-    double slack = 0.3;            // give or take
+    double wall = -1;  // from its first output to its last; below 0: the last burst's time, or 0
+    double slack = 0.3;                    // give or take
     void (*check)(const Run &) = nullptr;  // anything else afterwards
 };
 inline void PrintTo(const Row &row, std::ostream *os)
@@ -74,21 +74,18 @@ const std::string interrupted = "Terminated from Ctrl-C\n";
 // vendhook's usage and help text.
 const std::string usage
     = "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem "
-      "connection.\n"
-      "  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n\t\t\tdialing_string "
-      "from 'modem.dat'.\n"
-      "\t\t\tOptionally, may provide new dialing_string after\n\t\t\t'-m' modifier.\n"
-      "  -Bbaud\t\tHost<->DCE 'baud' value (default: 9600).\n"
-      "  -Pparity\t\tHost<->DCE 'parity' value.\n\t\t\to->odd, e->even, n->none (default: odd)\n"
-      "  -Ddev   \t\tSerial port device file.\n\t\t\tdefaults: HP-UX: "
-      "'/dev/ser_port1'\n\t\t\tSOLARIS: '/dev/ttya'\n\t\t\tDOS: '1' (COM 1)\n"
-      "  -Cconfigfile\t\tModem config file.  \n\t\t\tWhen specified with the \"-d\" switch, only\n"
-      "\t\t\tthe path and base name should be provided.\n\t\t\tThe \"device\" name will be "
-      "appended "
-      "to the\n\t\t\tend of \"config\" name.\n"
-      "  --rtscts             Disable RTS/CTS requirements at the host computer.\n"
-      "  --dropdtr            Drop DTR upon program termination.\n\n"
-      "  Example:    wexal  -dmodem.dat -c/dev/ttya\n   or         wexal  -dmodem.dat.ttya\n\n";
+      "connection.\n  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n"
+      "\t\t\tdialing_string from 'modem.dat'.\n\t\t\tOptionally, may provide new dialing_string "
+      "after\n\t\t\t'-m' modifier.\n  -Bbaud\t\tHost<->DCE 'baud' value (default: 9600).\n  "
+      "-Pparity\t\tHost<->DCE 'parity' value.\n\t\t\to->odd, e->even, n->none (default: odd)\n  "
+      "-Ddev   \t\tSerial port device file.\n\t\t\tdefaults: HP-UX: '/dev/ser_port1'\n"
+      "\t\t\tSOLARIS: '/dev/ttya'\n\t\t\tDOS: '1' (COM 1)\n  -Cconfigfile\t\tModem config file.  \n"
+      "\t\t\tWhen specified with the \"-d\" switch, only\n\t\t\tthe path and base name should be "
+      "provided.\n\t\t\tThe \"device\" name will be appended to the\n\t\t\tend of \"config\" "
+      "name.\n"
+      "  --rtscts             Disable RTS/CTS requirements at the host computer.\n  "
+      "--dropdtr            Drop DTR upon program termination.\n\n  Example:    wexal  -dmodem.dat "
+      "-c/dev/ttya\n   or         wexal  -dmodem.dat.ttya\n\n";
 
 // Half a second draining the line, two of guard time, the escape, two more.
 const std::vector<Burst> hung_up = {{2.5, "+++"}, {4.5, "ATH\r"}};

@@ -38,7 +38,6 @@ Row hangs_up(Row row)
 {
     row.err += done;
     row.sent = hung_up;
-    row.wall = 4.5;
     return row;
 }
 
@@ -47,7 +46,6 @@ Row hangs_up_with_ath0(Row row)
 {
     row.err = opened + hangup + "Done.\n";
     row.sent = {{0.5, "ATH0\r"}};
-    row.wall = 0.5;
     return row;
 }
 
@@ -121,7 +119,6 @@ std::vector<Row> hangup_rows()
     const std::string cut_path = long_path.substr(0, 80);
     return {
         hangs_up({.name = "HangsUpACall",
-                  .args = {"-D$M"},
                   .sim = {"--connected"},
                   .err = opened,
                   .left = {{"serial_port", "$M"}},
@@ -155,19 +152,17 @@ std::vector<Row> hangup_rows()
                       + "Port initialized (9600 baud, 8 data bits, None, 1 stop bit)\n",
                   .line = raw_line}),
         hangs_up({.name = "LineRefusingFlowControl",
-                  .args = {"-D$M"},
                   .env = "VENDTEST_NO_RTSCTS=1",
                   .err = created + stored + "RTSXOFF is Disabled\nCTSXON is Disabled\n"
                       + "Could not set H/W Flow Control.\n" + port,
                   .line = line_of(9600, CS8 | PARODD | CLOCAL | CREAD)}),
         // vendsim --port at one end of a null-modem cable, vendhook at the other: the cable
         // goes with vendhook's close, and with it the port and vendsim.
-        hangs_up({.name = "HangUpThroughAPort", .args = {"-D$M"}, .cable = true, .err = opened}),
+        hangs_up({.name = "HangUpThroughAPort", .cable = true, .err = opened}),
 
         // The modem: a silent one costs the reply wait, which ends once a
         // line read has had more than five idle seconds.
         {.name = "SilentModem",
-         .args = {"-D$M"},
          .sim = {"--reply", "silent"},
          .err = opened + done,
          .sent = hung_up,
@@ -183,7 +178,6 @@ std::vector<Row> hangup_rows()
          .dtr = "10",
          .wall = 10.5},
         {.name = "ModemVanishingInTheEscape",
-         .args = {"-D$M"},
          .sim = {"--vanish-after-bytes", "1"},
          .err = opened + done,
          .sent = {{2.5, "+"}},
@@ -238,8 +232,7 @@ std::vector<Row> hangup_rows()
          .given = {{"serial_port", "$M\r\n/dev/x\n"}},
          .err = flow + port + "File not found.  Creating...modem.dat.\n" + hangup + "Done.\n",
          .sent = hung_up,
-         .left = {{"serial_port", "$M\r\n/dev/x\n"}, {"modem.dat", written("")}},
-         .wall = 4.5},
+         .left = {{"serial_port", "$M\r\n/dev/x\n"}, {"modem.dat", written("")}}},
         {.name = "NoNameFileAndNoDevice",
          .args = {},
          .nosim = true,
@@ -261,7 +254,6 @@ std::vector<Row> hangup_rows()
          .out = "Unable to open device file \"" + std::string(79, 'x') + "\"\n\n",
          .err = "Done (-1).\n"},
         {.name = "NameFileUnreadableWithDevice",
-         .args = {"-D$M"},
          .given = {{"serial_port", "/dev/old"}},
          .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0); },
          .nobody = true,
@@ -270,7 +262,6 @@ std::vector<Row> hangup_rows()
          .left = {{"serial_port", "/dev/old"}},
          .check = [](const Run &r) { EXPECT_EQ(mode_of(r.dir + "/serial_port") & 0777, 0u); }},
         hangs_up({.name = "NameFileReadOnlyWithDevice",
-                  .args = {"-D$M"},
                   .given = {{"serial_port", "/dev/old"}},
                   .setup = [](const Run &r) { chmod((r.dir + "/serial_port").c_str(), 0444); },
                   .nobody = true,
@@ -286,8 +277,7 @@ std::vector<Row> hangup_rows()
          .given = {{"cfg.modem", "HANGUP ~ATH0\r\nACK ATHX\n\tskipped\n\nSETUPAT&F extra\nDIAL\n"}},
          .err = opened + hangup + "Done.\n",
          .sent = {{1.5, "ATH0\r"}},
-         .left = {{"cfg.modem", "DIAL \nHANGUP ~ATH0\nSETUP AT&F\nCONNECT CONNECT\nACK ATHX\n"}},
-         .wall = 1.5},
+         .left = {{"cfg.modem", "DIAL \nHANGUP ~ATH0\nSETUP AT&F\nCONNECT CONNECT\nACK ATHX\n"}}},
         {.name = "ConfigFileWithAnUnknownLine",
          .args = {"-D$M", "-Ccfg"},
          .given = {{"cfg.modem", "HANGUP ATH\n# a comment\n"}},
@@ -320,8 +310,7 @@ std::vector<Row> hangup_rows()
          .given = {{"cfg.modem", "HANGUP" + glued + "\n"}},
          .err = opened + hangup + "Done.\n",
          .sent = {{0.5, glued + "\r"}},
-         .left = {{"cfg.modem", written("", glued)}},
-         .wall = 0.5},
+         .left = {{"cfg.modem", written("", glued)}}},
         {.name = "ConfigLineWrittenBackForAGluedValueIsTooLong",
          .args = {"-D$M", "-Ccfg"},
          .given = {{"cfg.modem", written("", glued)}},
@@ -345,7 +334,6 @@ std::vector<Row> hangup_rows()
              + hangup + "Done.\n",
          .sent = {{0.5, "ATH0\r"}},
          .left = {{"cfg.modem", "HANGUP ATH0\n"}},
-         .wall = 0.5,
          .check = [](const Run &r) { EXPECT_EQ(entries_of(r.dir), "cfg.modem modem "); }},
         {.name = "CtrlCWhileAFileIsRewritten",
          .args = {"-D$M", "-Ccfg"},
@@ -362,7 +350,6 @@ std::vector<Row> hangup_rows()
         // Ctrl-C.  Before the port opens: "serial_port" is a FIFO without a
         // writer, so the run waits in open(2), outside every wait of ours.
         {.name = "CtrlCBeforeThePortOpens",
-         .args = {"-D$M"},
          .setup = [](const Run &r) { mkfifo((r.dir + "/serial_port").c_str(), 0644); },
          .sigint_ms = 1000,
          .status = 232,
@@ -371,7 +358,6 @@ std::vector<Row> hangup_rows()
          .wall = 1.0,
          .check = [](const Run &r) { EXPECT_TRUE(S_ISFIFO(mode_of(r.dir + "/serial_port"))); }},
         {.name = "CtrlCInThePausesLeavesDtrUp",
-         .args = {"-D$M"},
          .sigint_ms = 3000,
          .status = 232,
          .err = opened + defaults_used + hangup + interrupted,
@@ -465,25 +451,19 @@ std::vector<Row> connect_rows()
          .err = opened + "File not found.  Creating...cfg.modem.\n" + linked.substr(dialed.size())
              + hangup + "Done.\n",
          .sent = sent(session),
-         .left = {{"cfg.modem", written("ATDT5551234")}},
-         .wall = 7.5},
+         .left = {{"cfg.modem", written("ATDT5551234")}}},
         {.name = "WholeSessionRecordedThroughARelay",
-         .args = dial,
          .sim = {"--record", "$D/device"},
          .device = {"--dial", "connect:9600"},
          .out = ident,
          .err = linked + hangup + "Done.\n",
-         .sent = sent(session),
-         .wall = 7.5},
+         .sent = sent(session)},
         {.name = "WholeSessionReplayed",
-         .args = dial,
          .sim = {"--replay", RECORDED "/connect.log"},
          .out = ident,
          .err = linked + hangup + "Done.\n",
-         .sent = sent(session),
-         .wall = 7.5},
+         .sent = sent(session)},
         {.name = "NoisyLineStrayPacketsAndABadChecksum",
-         .args = dial,
          .sim = {"--noise", "8", "--slip-93", "1", "--bad-checksum", "1"},
          .out = ident,
          .err = linked + hangup + "Done.\n",
@@ -491,28 +471,22 @@ std::vector<Row> connect_rows()
                   {3.5, zeros_enq + config_request + std::string(260, '\0')},
                   {4.0, config_request + mode_request + ident_request},
                   {6.0, "+++"},
-                  {8.0, "ATH\r"}},
-         .wall = 8.0},
+                  {8.0, "ATH\r"}}},
         // An acknowledgement in the limit's third second comes too late, though the line matches.
         {.name = "AcknowledgementInTheLimitsLastSecond",
-         .args = dial,
          .sim = {"--reply", "late:3.3"},
          .status = 250,
          .err = dialed + "Initializing modem...\n" + hangup + "Done (-6).\n",
-         .sent = {{1.5, "AT\r"}, {6.8, "+++"}, {8.8, "ATH\r"}},
-         .wall = 8.8},
+         .sent = {{1.5, "AT\r"}, {6.8, "+++"}, {8.8, "ATH\r"}}},
         // Twelve empty lines of a silent modem, then an "OK" in the limit's 75th second: the limit
         // holds.
         {.name = "NoConnectionIn75Seconds",
-         .args = dial,
          .sim = {"--dial", "ok", "--dial-delay", "75.3"},
          .status = 250,
          .err = dialed + dialing + std::string(13, '\n')
              + "Could not establish host->modem connection.\n" + hangup + "Done (-6).\n",
-         .sent = {{1.5, "AT\rATDT5551234\r"}, {78.8, "+++"}, {80.8, "ATH\r"}},
-         .wall = 80.8},
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {78.8, "+++"}, {80.8, "ATH\r"}}},
         {.name = "ReceiverNaksFor30Seconds",
-         .args = dial,
          .sim = {"--enq", "nak"},
          .status = 247,
          .err = connected + "...and wait\n[...]...and wait\n"
@@ -523,14 +497,11 @@ std::vector<Row> connect_rows()
                   {-1, std::string(29, '\x05') + "+++ATH\r"}},
          .wall = 37.6},
         {.name = "RemoteMonitor",
-         .args = dial,
          .sim = {"--monitor"},
          .status = 221,
          .err = linked + "Receiver is in REMOTE MONITOR.\n" + hangup + "Done (-35).\n",
-         .sent = sent(zeros_enq + config_request + mode_request),
-         .wall = 7.5},
+         .sent = sent(zeros_enq + config_request + mode_request)},
         {.name = "NoConfigurationReplyInTenAttempts",
-         .args = dial,
          .sim = {"--ignore-requests", "10"},
          .status = 233,
          .err = linked + "Could not retrieve receiver config.\n" + hangup + "Done (-23).\n",
@@ -541,7 +512,6 @@ std::vector<Row> connect_rows()
          .wall = 72.3,
          .slack = 0.4},  // sixty waits, each a little late
         {.name = "CtrlCWhileDialing",
-         .args = dial,
          .sigint_ms = 2500,
          .status = 232,
          .err = dialed + dialing + "Terminated from Ctrl-C\n",
@@ -554,7 +524,6 @@ std::vector<Row> connect_rows()
          .err = "device lock failed.\n",
          .check = [](const Run &) {}},
         {.name = "LockThatWeMayNotUse",
-         .args = dial,
          .setup = [](const Run &r) { semget(ftok(r.slave.c_str(), 100), 1, IPC_CREAT | 0600); },
          .nobody = true,
          .status = 255,
@@ -562,7 +531,6 @@ std::vector<Row> connect_rows()
          .check
          = [](const Run &r) { semctl(semget(ftok(r.slave.c_str(), 100), 1, 0), 0, IPC_RMID); }},
         {.name = "LockHeldElsewhere",
-         .args = dial,
          .setup = [](const Run &r) { lock_device(r.slave.c_str()); },
          .status = 255,
          .err = "semaphore lock failure: Resource temporarily unavailable\n",
@@ -587,7 +555,9 @@ INSTANTIATE_TEST_SUITE_P(, Hangup, testing::ValuesIn(hangup_rows()),
 class Connect : public testing::TestWithParam<Row> { };
 TEST_P(Connect, Row)
 {
-    Row row = GetParam();
+    Row row
+        = GetParam();  // a connect row dials, and leaves the lock free, unless it says otherwise
+    row.args = row.args == Row().args ? dial : row.args;
     row.check = row.check != nullptr ? row.check : lock_released;
     run_row(VENDCONNECT, false, row);
 }
