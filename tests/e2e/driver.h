@@ -1,9 +1,8 @@
-// The end-to-end driver: a row is one run of a real program in a fresh folder,
-// mostly against vendsim on a pseudo-terminal, and states what a user could
-// see of it.  Its times, and the quarter second of CPU it may use, count from
-// its first output to its last (the closing line), whatever its start-up and
-// exit cost a busy machine; the calendar clock's seconds fall the same way in
-// every run (docs/ci.md says how and why).
+// The end-to-end driver: a row is one run of a real program in a fresh folder, beside vendsim on
+// a pseudo-terminal, and states what a user could see of it.  Its times, and the quarter second of
+// CPU it may use, count from its first output to its last (the closing line), whatever its
+// start-up and exit cost a busy machine; the calendar clock's seconds fall the same way in every
+// run (docs/ci.md says how and why).
 #ifndef VENDTEST_DRIVER_H
 #define VENDTEST_DRIVER_H
 
@@ -22,8 +21,8 @@ struct File {
     std::string text;
 };
 
-// In every text of a row "$M" stands for the modem (a link in the run's
-// folder), "$D" for the folder; "[...]" in an expected text for any text.
+// In every text of a row "$M" stands for the modem (a link in the run's folder), "$D" for the
+// folder; "[...]" in an expected text for any text.
 struct Run {
     std::string dir;    // the folder
     std::string slave;  // the simulator's terminal
@@ -36,24 +35,23 @@ struct Row {
     std::vector<std::string> args = {"-D$M"};
     std::vector<std::string> sim = {};     // vendsim's options
     std::vector<std::string> device = {};  // a second vendsim's, as a real device at $D/device
-    bool nosim = false;                    // no simulator at all
     bool cable = false;  // vendsim --port at $D/port, a null-modem cable (socat) from there to $M
     std::vector<File> given = {};          // files made before the run
     void (*setup)(const Run &) = nullptr;  // anything else before it
     const char *env = nullptr;             // "NAME=value" for the program (and the shim)
     bool nobody = false;                   // run as user 65534 (modes bind it)
-    bool tty = false;              // input and error a terminal; a key at the pager's prompt
-    int sigint_ms = -1;            // Ctrl-C this long after its first output (tty: at the prompt)
-    int status = 0;                // as the shell sees it
-    int sim_status = 0;            // the simulator's, which must end by itself
-    std::string out = "";          // exactly
-    std::string err = "";          // exactly; after vendhook's version lines
+    bool tty = false;      // input and error a terminal; a key at the pager's prompt
+    int sigint_ms = -1;    // Ctrl-C this long after its first output (tty: at the prompt)
+    int status = -1;       // as the shell sees it; below 0: as its closing "Done (-N)." says, or 0
+    int sim_status = 0;    // the simulator's, which must end by itself
+    std::string out = "";  // exactly
+    std::string err = "";  // exactly; after vendhook's version lines
     std::vector<Burst> sent = {};  // what the modem got, in bursts a pause apart
     std::vector<File> left = {};   // files afterwards, exactly
     std::string dtr = "-";         // DTR set, in order: "1" raised, "0" lowered; "-": not looked at
     std::string line = "";         // the line's settings afterwards (line_of); "": not looked at
-    double wall = -1;  // from its first output to its last; below 0: the last burst's time, or 0
-    double slack = 0.3;                    // give or take
+    double wall = -1;    // from its first output to its last; below 0: at the Ctrl-C or last burst
+    double slack = 0.3;  // give or take
     void (*check)(const Run &) = nullptr;  // anything else afterwards
 };
 inline void PrintTo(const Row &row, std::ostream *os)
@@ -71,7 +69,6 @@ const std::string defaults_used = "Using defaults for all modem strings.\n";
 const std::string hangup = "\nDisconnecting modem...\n";
 const std::string done = defaults_used + hangup + "Done.\n";
 const std::string interrupted = "Terminated from Ctrl-C\n";
-// vendhook's usage and help text.
 const std::string usage
     = "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem "
       "connection.\n  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n"
@@ -99,8 +96,8 @@ inline std::string lock_file_of(const std::string &device)
 }
 
 void run_row(const char *program, bool version_lines, const Row &row);
-// The settings of a raw line at `baud` with these c_cflag bits, and a read
-// timeout of a second, as the driver describes a line.
+// The settings of a raw line at `baud` with these c_cflag bits, and a read timeout of a second,
+// as the driver describes a line.
 std::string line_of(int baud, unsigned cflag);
 
 #endif
