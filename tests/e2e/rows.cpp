@@ -160,8 +160,8 @@ std::vector<Row> hangup_rows()
          .sim = {"--reply", "silent"},
          .env = "VENDTEST_HELD=1",
          .err = opened + defaults_used + hangup
-             + "The modem did not take the hang-up string (flow control is holding it: is the "
-               "modem on, and the cable wired for RTS/CTS?).\nDone.\n",
+             + "The modem did not take the hang-up string (flow control is holding it: "
+               "is the modem on, and the cable wired for RTS/CTS?).\nDone.\n",
          .sent = hung_up,
          .dtr = "10",
          .wall = 10.5},
