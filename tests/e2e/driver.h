@@ -40,17 +40,17 @@ struct Row {
     void (*setup)(const Run &) = nullptr;  // anything else before it
     const char *env = nullptr;             // "NAME=value" for the program (and the shim)
     bool nobody = false;                   // run as user 65534 (modes bind it)
-    bool tty = false;      // input and error a terminal; a key at the pager's prompt
-    int sigint_ms = -1;    // Ctrl-C this long after its first output (tty: at the prompt)
-    int status = -1;       // as the shell sees it; below 0: as its closing "Done (-N)." says, or 0
-    int sim_status = 0;    // the simulator's, which must end by itself
-    std::string out = "";  // exactly
-    std::string err = "";  // exactly; after vendhook's version lines
+    bool tty = false;    // input and error a terminal; a key at the pager's prompt
+    int sigint_ms = -1;  // Ctrl-C this long after its first output (tty: at the prompt)
+    int status = -1;  // as the shell sees it; below 0: as its closing "Done (-N)." or Ctrl-C gives
+    int sim_status = 0;            // the simulator's, which must end by itself
+    std::string out = "";          // exactly
+    std::string err = "";          // exactly; after vendhook's version lines
     std::vector<Burst> sent = {};  // what the modem got, in bursts a pause apart
     std::vector<File> left = {};   // files afterwards, exactly
     std::string dtr = "-";         // DTR set, in order: "1" raised, "0" lowered; "-": not looked at
     std::string line = "";         // the line's settings afterwards (line_of); "": not looked at
-    double wall = -1;    // from its first output to its last; below 0: at the Ctrl-C or last burst
+    double wall = -1;    // from its first output to its last; below 0: the Ctrl-C's or last burst's
     double slack = 0.3;  // give or take
     void (*check)(const Run &) = nullptr;  // anything else afterwards
 };
