@@ -1,9 +1,8 @@
-// The end-to-end driver: a row is one run of a real program in a fresh folder,
-// mostly against vendsim on a pseudo-terminal, and states what a user could
-// see of it.  Its times, and the quarter second of CPU it may use, count from
-// its first output to its last (the closing line), whatever its start-up and
-// exit cost a busy machine; the calendar clock's seconds fall the same way in
-// every run (docs/ci.md says how and why).
+// The end-to-end driver: a row is one run of a real program in a fresh folder, beside vendsim on
+// a pseudo-terminal, and states what a user could see of it.  Its times, and the quarter second of
+// CPU it may use, count from its first output to its last (the closing line), whatever its
+// start-up and exit cost a busy machine; the calendar clock's seconds fall the same way in every
+// run (docs/ci.md says how and why).
 #ifndef VENDTEST_DRIVER_H
 #define VENDTEST_DRIVER_H
 
@@ -22,8 +21,8 @@ struct File {
     std::string text;
 };
 
-// In every text of a row "$M" stands for the modem (a link in the run's
-// folder), "$D" for the folder; "[...]" in an expected text for any text.
+// In every text of a row "$M" stands for the modem (a link in the run's folder), "$D" for the
+// folder; "[...]" in an expected text for any text.
 struct Run {
     std::string dir;    // the folder
     std::string slave;  // the simulator's terminal
@@ -33,18 +32,17 @@ struct Run {
 
 struct Row {
     std::string name;
-    std::vector<std::string> args;
+    std::vector<std::string> args = {"-D$M"};
     std::vector<std::string> sim = {};     // vendsim's options
     std::vector<std::string> device = {};  // a second vendsim's, as a real device at $D/device
-    bool nosim = false;                    // no simulator at all
     bool cable = false;  // vendsim --port at $D/port, a null-modem cable (socat) from there to $M
     std::vector<File> given = {};          // files made before the run
     void (*setup)(const Run &) = nullptr;  // anything else before it
     const char *env = nullptr;             // "NAME=value" for the program (and the shim)
     bool nobody = false;                   // run as user 65534 (modes bind it)
-    bool tty = false;              // input and error a terminal; a key at the pager's prompt
-    int sigint_ms = -1;            // Ctrl-C this long after its first output (tty: at the prompt)
-    int status = 0;                // as the shell sees it
+    bool tty = false;    // input and error a terminal; a key at the pager's prompt
+    int sigint_ms = -1;  // Ctrl-C this long after its first output (tty: at the prompt)
+    int status = -1;  // as the shell sees it; below 0: as its closing "Done (-N)." or Ctrl-C gives
     int sim_status = 0;            // the simulator's, which must end by itself
     std::string out = "";          // exactly
     std::string err = "";          // exactly; after vendhook's version lines
@@ -52,8 +50,8 @@ struct Row {
     std::vector<File> left = {};   // files afterwards, exactly
     std::string dtr = "-";         // DTR set, in order: "1" raised, "0" lowered; "-": not looked at
     std::string line = "";         // the line's settings afterwards (line_of); "": not looked at
-    double wall = 0;               // seconds from its first output to its last
-    double slack = 0.3;            // give or take
+    double wall = -1;    // from its first output to its last; below 0: the Ctrl-C's or last burst's
+    double slack = 0.3;  // give or take
     void (*check)(const Run &) = nullptr;  // anything else afterwards
 };
 inline void PrintTo(const Row &row, std::ostream *os)
@@ -71,24 +69,20 @@ const std::string defaults_used = "Using defaults for all modem strings.\n";
 const std::string hangup = "\nDisconnecting modem...\n";
 const std::string done = defaults_used + hangup + "Done.\n";
 const std::string interrupted = "Terminated from Ctrl-C\n";
-// vendhook's usage and help text.
 const std::string usage
     = "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem "
-      "connection.\n"
-      "  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n\t\t\tdialing_string "
-      "from 'modem.dat'.\n"
-      "\t\t\tOptionally, may provide new dialing_string after\n\t\t\t'-m' modifier.\n"
-      "  -Bbaud\t\tHost<->DCE 'baud' value (default: 9600).\n"
-      "  -Pparity\t\tHost<->DCE 'parity' value.\n\t\t\to->odd, e->even, n->none (default: odd)\n"
-      "  -Ddev   \t\tSerial port device file.\n\t\t\tdefaults: HP-UX: "
-      "'/dev/ser_port1'\n\t\t\tSOLARIS: '/dev/ttya'\n\t\t\tDOS: '1' (COM 1)\n"
-      "  -Cconfigfile\t\tModem config file.  \n\t\t\tWhen specified with the \"-d\" switch, only\n"
-      "\t\t\tthe path and base name should be provided.\n\t\t\tThe \"device\" name will be "
-      "appended "
-      "to the\n\t\t\tend of \"config\" name.\n"
-      "  --rtscts             Disable RTS/CTS requirements at the host computer.\n"
-      "  --dropdtr            Drop DTR upon program termination.\n\n"
-      "  Example:    wexal  -dmodem.dat -c/dev/ttya\n   or         wexal  -dmodem.dat.ttya\n\n";
+      "connection.\n  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n"
+      "\t\t\tdialing_string from 'modem.dat'.\n\t\t\tOptionally, may provide new dialing_string "
+      "after\n\t\t\t'-m' modifier.\n  -Bbaud\t\tHost<->DCE 'baud' value (default: 9600).\n  "
+      "-Pparity\t\tHost<->DCE 'parity' value.\n\t\t\to->odd, e->even, n->none (default: odd)\n  "
+      "-Ddev   \t\tSerial port device file.\n\t\t\tdefaults: HP-UX: '/dev/ser_port1'\n"
+      "\t\t\tSOLARIS: '/dev/ttya'\n\t\t\tDOS: '1' (COM 1)\n  -Cconfigfile\t\tModem config file.  \n"
+      "\t\t\tWhen specified with the \"-d\" switch, only\n\t\t\tthe path and base name should be "
+      "provided.\n\t\t\tThe \"device\" name will be appended to the\n\t\t\tend of \"config\" "
+      "name.\n"
+      "  --rtscts             Disable RTS/CTS requirements at the host computer.\n  "
+      "--dropdtr            Drop DTR upon program termination.\n\n  Example:    wexal  -dmodem.dat "
+      "-c/dev/ttya\n   or         wexal  -dmodem.dat.ttya\n\n";
 
 // Half a second draining the line, two of guard time, the escape, two more.
 const std::vector<Burst> hung_up = {{2.5, "+++"}, {4.5, "ATH\r"}};
@@ -102,8 +96,8 @@ inline std::string lock_file_of(const std::string &device)
 }
 
 void run_row(const char *program, bool version_lines, const Row &row);
-// The settings of a raw line at `baud` with these c_cflag bits, and a read
-// timeout of a second, as the driver describes a line.
+// The settings of a raw line at `baud` with these c_cflag bits, and a read timeout of a second,
+// as the driver describes a line.
 std::string line_of(int baud, unsigned cflag);
 
 #endif

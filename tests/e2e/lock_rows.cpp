@@ -1,7 +1,6 @@
-// The locks of Linux's serial programs, honoured and taken by vendhook and by
-// the connect program (the rows named Connect...).  This test process stands
-// for the other program; the lock folder is the system's own, and what a row
-// plants there it removes.
+// The locks of Linux's serial programs, honoured and taken by vendhook and by the connect program
+// (the rows named Connect...).  This test process stands for the other program; the lock folder
+// is the system's own, and what a row plants there it removes.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/sem.h>
@@ -54,7 +53,6 @@ Row row(const char *name, std::vector<std::string> args, void (*setup)(const Run
             .sent = hangs_up ? hung_up : std::vector<Burst> {},
             .left = {{"cfg.modem", "HANGUP ATH0\n"}, {"serial_port", hangs_up ? "$M" : ""}},
             .dtr = hangs_up ? "1" : "",
-            .wall = hangs_up ? 4.5 : 0,
             .check = check};
 }
 
