@@ -14,8 +14,9 @@ int console_diag_fd();
 // Port: the device that init_port would open for this -D name (or none),
 // into path (io_device_name_size bytes), without writing anything: the name
 // cut as init_port cuts it, else the device-name file's, else the default.
-// False when the device-name file cannot be read.
-const int io_device_name_size = 81;
+// False when the device-name file cannot be read.  The size is init_port's
+// own path buffer's.
+const int io_device_name_size = 132;
 bool io_device_to_open(const char *device, char *path);
 
 // Port: the multiplier of the link timeouts, and the read timeout in force
