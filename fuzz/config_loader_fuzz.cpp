@@ -19,13 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::ostringstream written;
     written << std::ifstream(file, std::ios::binary).rdbuf();
     const ModemStrings &s = modem_strings();
-    FUZZ_CHECK(rc == RC_OK || (rc == RC_CONFIG_IDENTIFIER && written.str() == in));
-    FUZZ_CHECK(rc != RC_OK
-               || (*s.hangup_string && *s.setup_string && *s.connect_string && *s.ack_string));
-    FUZZ_CHECK(rc != RC_OK
-               || written.str()
-                   == std::string("DIAL ") + s.dial_string + "\nHANGUP " + s.hangup_string
-                       + "\nSETUP " + s.setup_string + "\nCONNECT " + s.connect_string + "\nACK "
-                       + s.ack_string + "\n");
+    assert(rc == RC_OK || (rc == RC_CONFIG_IDENTIFIER && written.str() == in));
+    assert(rc != RC_OK
+           || (*s.hangup_string && *s.setup_string && *s.connect_string && *s.ack_string));
+    assert(rc != RC_OK
+           || written.str()
+               == std::string("DIAL ") + s.dial_string + "\nHANGUP " + s.hangup_string + "\nSETUP "
+                   + s.setup_string + "\nCONNECT " + s.connect_string + "\nACK " + s.ack_string
+                   + "\n");
     return 0;
 }

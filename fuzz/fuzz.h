@@ -1,25 +1,19 @@
-// What the fuzz targets share: a check that stops the run with a message
-// (libFuzzer, and the corpus replay in the test suite, keep the input that
-// broke it), packets on a line, and a quiet folder of their own.
+// What the fuzz targets share: checks (assert(3), kept in every build: libFuzzer, and the
+// corpus replay in the test suite, keep the input that broke one), packets on a line, and a
+// quiet folder of their own.
 #ifndef VENDLINK_FUZZ_H
 #define VENDLINK_FUZZ_H
 
+#undef NDEBUG
 #include <unistd.h>
 
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "frame.h"
 #include "vendlink/io.h"
-
-#define FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);               \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
 
 namespace fuzz {
 
@@ -53,7 +47,7 @@ inline std::string quiet_file(const char *name)
     static char folder[] = "/tmp/vendfuzz-XXXXXX";
     if (folder[19] == 'X' && mkdtemp(folder) != nullptr) {
         set_stderr(fopen("/dev/null", "w"));
-        atexit([] { FUZZ_CHECK(system((std::string("rm -rf ") + folder).c_str()) == 0); });
+        atexit([] { assert(system((std::string("rm -rf ") + folder).c_str()) == 0); });
     }
     return std::string(folder) + "/" + name;
 }

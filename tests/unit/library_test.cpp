@@ -1,6 +1,4 @@
-// What a whole run does not show precisely: the version texts in a
-// caller's buffer, the pager's line limit, the rules for the replies to the
-// dial command, a write the line never takes, and a port on descriptor 0.
+// What a whole run does not show precisely.
 #include <termios.h>
 
 #include <csignal>
@@ -10,7 +8,9 @@
 #include "support.h"
 #include "vendlink/modem.h"
 
-TEST(PrintVersion, IntoTheCallersBufferOrAsTheThirdLine)
+// The version into the caller's buffer or as the third line; usage text cut to 1023
+// characters, still ending its line.
+TEST(Console, VersionTextsAndUsageLines)
 {
     const char ident[] = "$Header: tool.c,v 1.2 99/01/01 00:00:00 me Exp $";
     const std::string banner = "Orvanta-RC REMOTE CONTROL, v2.35 SPARC  (20 DEC 1999)\n"
@@ -30,10 +30,6 @@ TEST(PrintVersion, IntoTheCallersBufferOrAsTheThirdLine)
     unit::Guarded io(9);
     EXPECT_EQ(std::string(get_io_version(io.data())), "2.38.1.5");
     EXPECT_TRUE(io.intact());
-}
-
-TEST(FprintUsage, TextIsCutTo1023CharactersAndStillEndsItsLine)
-{
     const std::string fits(1022, 'a');
     const std::string too_long(2000, 'b');
     EXPECT_EQ(unit::output_of(1, [&] { fprint_usage(stdout, "%s\n", fits.c_str()); }), fits + "\n");
@@ -58,9 +54,8 @@ TEST(InitModem, RepliesToTheDialCommand)
          RC_MODEM_UNEXPECTED},  // its 80th character alone
     };
     for (const auto &[config, dial, replies, rc] : rows) {
-        unit::write_file("m.dat", config);
-        unit::Line line;
-        line.send(replies);
+        std::ofstream("m.dat") << config;
+        unit::Line line(replies);
         unit::output_of(2, [&] { EXPECT_EQ(init_modem(line.port, dial, "m.dat"), rc) << replies; });
         EXPECT_EQ(line.received(), *dial ? "AT\rATDT12\r" : "AT\r\r");
     }
@@ -88,46 +83,24 @@ TEST(InitPort, OnDescriptorZeroWithScaledTimeouts)
 {
     unit::Folder folder;
     int master = posix_openpt(O_RDWR | O_NOCTTY);
-    int port = -1;
     ASSERT_TRUE(grantpt(master) == 0 && unlockpt(master) == 0);
     unit::output_of(2, [&] {
-        close(0);
-        port = init_port(9600, 0, ptsname(master));
+        close(0);  // after the capture took its descriptor
+        EXPECT_EQ(init_port(9600, 0, ptsname(master)), 0);
     });
-    ASSERT_EQ(port, 0);
     termios t;
     for (auto [factor, vtime] : {std::pair {3, 30}, {0, 30}, {1, 10}}) {
         set_timeout_scale_factor(factor);
-        set_timeout(port, 10);
-        EXPECT_TRUE(tcgetattr(port, &t) == 0 && t.c_cc[VTIME] == vtime) << factor;
+        set_timeout(0, 10);
+        EXPECT_TRUE(tcgetattr(0, &t) == 0 && t.c_cc[VTIME] == vtime) << factor;
     }
-}
-
-// The library's messages go to the stream set, and to standard error once it is unset.
-TEST(SetStderr, TheLibrarysMessagesGoToTheStreamSet)
-{
-    FILE *file = tmpfile();
-    const std::string bytes(8192, 'x');
-    const auto fill_the_ring
-        = [&] { write_buffer(reinterpret_cast<const unsigned char *>(bytes.data()), 8192); };
-    set_stderr(file);
-    EXPECT_EQ(get_stderr(), file);
-    EXPECT_EQ(unit::output_of(2, fill_the_ring), "");
-    EXPECT_EQ(unit::read_file("/proc/self/fd/" + std::to_string(fileno(file))), "\nBuffer full\n");
-    set_stderr(nullptr);
-    EXPECT_EQ(get_stderr(), stderr);
-    EXPECT_EQ(unit::output_of(2, fill_the_ring), "\nBuffer full\n");
-    fclose(file);
 }
 
 // A program that captured Ctrl-C can hand it back: the default ends the process again.
 TEST(CtrlCUncapture, GivesCtrlCBackToItsDefault)
 {
-    struct sigaction now;
     ctrl_C_capture();
-    ASSERT_EQ(sigaction(SIGINT, nullptr, &now), 0);
-    EXPECT_EQ(now.sa_handler, ctrl_C_handler);
+    EXPECT_EQ(signal(SIGINT, ctrl_C_handler), ctrl_C_handler);
     ctrl_C_uncapture();
-    ASSERT_EQ(sigaction(SIGINT, nullptr, &now), 0);
-    EXPECT_EQ(now.sa_handler, SIG_DFL);
+    EXPECT_EQ(signal(SIGINT, SIG_DFL), SIG_DFL);
 }
