@@ -1,6 +1,5 @@
-// What the fuzz targets share: checks (assert(3), kept in every build: libFuzzer, and the
-// corpus replay in the test suite, keep the input that broke one), packets on a line, and a
-// quiet folder of their own.
+// What the fuzz targets share: checks kept in every build (libFuzzer, and the corpus replay in the
+// test suite, keep the input that broke one), packets on a line, a quiet folder of their own.
 #ifndef VENDLINK_FUZZ_H
 #define VENDLINK_FUZZ_H
 
@@ -27,8 +26,8 @@ inline std::string framed(int type, const std::string &data, int status = 0)
     return std::string(b.begin(), b.end());
 }
 
-// Whether the packet stands in `bytes` whole under some status byte; or
-// but for its end byte, which get_message does not look at.
+// Whether the packet stands in `bytes` whole under some status byte; or but for its end byte, which
+// get_message does not look at.
 inline bool stands_in(const std::string &bytes, int type, const std::string &data, bool with_end)
 {
     const std::string body = std::string {char(type), char(data.size())} + data;
@@ -40,8 +39,8 @@ inline bool stands_in(const std::string &bytes, int type, const std::string &dat
     return false;
 }
 
-// Messages go nowhere; files to a folder of the target's own, removed at the
-// end (no chdir: libFuzzer's corpus paths may be relative).
+// Messages go nowhere; files to a folder of the target's own, removed at the end (no chdir:
+// libFuzzer's corpus paths may be relative).
 inline std::string quiet_file(const char *name)
 {
     static char folder[] = "/tmp/vendfuzz-XXXXXX";

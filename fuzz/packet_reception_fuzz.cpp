@@ -1,7 +1,6 @@
-// get_message reading the input from the line, then zero bytes enough to
-// finish any frame the input starts, then a last packet.  Every answer
-// stands framed in those bytes, none is of the skipped type 0x93, and no
-// call waits out its deadline: the line always holds what it needs.
+// get_message reading the input from the line, then zero bytes enough to finish any frame the input
+// starts, then a last packet.  Every answer stands framed in those bytes, none is of the skipped
+// type 0x93, and no call waits out its deadline: the line always holds what it needs.
 #include <sys/socket.h>
 
 #include <ctime>

@@ -1,7 +1,6 @@
-// The receive ring fed and emptied as the input plans it: a byte below 0x80
-// writes that many of the bytes after it, any other takes packets out.
-// Every packet given back was written, whole, with at most 249 data bytes
-// in a buffer of exactly 249.
+// The receive ring fed and emptied as the input plans it: a byte below 0x80 writes that many of the
+// bytes after it, any other takes packets out. Every packet given back was written, whole, with at
+// most 249 data bytes in a buffer of exactly 249.
 #include <algorithm>
 #include <vector>
 

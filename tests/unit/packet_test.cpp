@@ -3,14 +3,12 @@
 
 #include "support.h"
 
-using fuzz::framed;
-
-// Every packet the ring gives up now, framed again with status 0; the data
-// comes in a buffer of the 249 bytes the largest needs.
+// Every packet the ring gives up now, framed again with status 0; the data comes in a buffer of the
+// 249 bytes the largest needs.
 static std::string taken()
 {
     std::string got;
-    unit::Guarded data(249);
+    Guarded data(249);
     int type = -1;
     int length = -1;
     while (is_msg_in_buffer(data.udata(), &type, &length) == 1 && data.intact())
@@ -66,19 +64,18 @@ TEST(Ring, EveryLengthComesBackWholeWhereverTheRingEndCutsIt)
     }
 }
 
-// Filled from its start and then from its last byte on, the ring takes 8191 bytes and says
-// the rest did not fit: on the stream set, and on standard error once that is unset.
+// Filled from its start and then from its last byte on, the ring takes 8191 bytes and says the rest
+// did not fit: on the stream set, and on standard error once that is unset.
 TEST(Ring, HoldsAtMost8191BytesAndSaysSoOnTheStreamSet)
 {
     const auto fill = [] { EXPECT_EQ(put(std::string(8192, 'x')), 8191); };
     set_stderr(stdout);
     EXPECT_EQ(get_stderr(), stdout);
-    EXPECT_EQ(unit::output_of(2, [&] { EXPECT_EQ(unit::output_of(1, fill), "\nBuffer full\n"); }),
-              "");
+    EXPECT_EQ(output_of(2, [&] { EXPECT_EQ(output_of(1, fill), "\nBuffer full\n"); }), "");
     taken();
     set_stderr(nullptr);
     EXPECT_EQ(get_stderr(), stderr);
-    EXPECT_EQ(unit::output_of(2, fill), "\nBuffer full\n");
+    EXPECT_EQ(output_of(2, fill), "\nBuffer full\n");
 }
 
 // The first good packet at once, even with a read timeout of 0; on a silent line, 0 once the
@@ -95,9 +92,9 @@ TEST(GetMessage, FirstGoodPacketAtOnceOrNothingAtTheDeadlineWithoutSpinning)
         {"", 0, "", 6},
     };
     for (const auto &[bytes, type, expected, seconds] : rows) {
-        unit::Line line(bytes);
+        Line line(bytes);
         set_timeout(line.port, 0);
-        unit::Guarded data(255);
+        Guarded data(255);
         uint16_t length = 0;
         const time_t start = time(nullptr);
         const clock_t cpu = clock();
@@ -117,7 +114,7 @@ TEST(Conversions, BigEndianIntegersAndDoublesAndTwoDigitYears)
                                                    {-2.5, std::string("\xc0\x04\0\0\0\0\0\0", 8)},
                                                    {1.0 / 3, "\x3f\xd5\x55\x55\x55\x55\x55\x55"}};
     for (const auto &[value, bytes] : rows) {
-        unit::Guarded buf(8);
+        Guarded buf(8);
         double2buf(buf.udata(), value);
         EXPECT_EQ(buf, bytes + std::string(16, '\xa5'));  // and nothing behind it
         EXPECT_EQ(buf2double(buf.udata()), value);

@@ -1,20 +1,18 @@
 #include "support.h"
 #include "vendlink/modem.h"
 
-using fuzz::framed;
-
 TEST(GetAck, AckNakOtherOrNone)
 {
     const std::pair<std::string, int> rows[]
         = {{"\x06", RC_OK}, {"\x15", RC_NAK}, {"\x05", RC_NO_ACK}, {"", RC_NO_ACK}};
     for (const auto &[reply, rc] : rows) {
-        unit::Line line(reply);
+        Line line(reply);
         EXPECT_EQ(get_ack(line.port), rc) << reply.size();
     }
 }
 
-// "%8c%8c%5ld%5ld%5ld%*10c%2ld%2ld": two texts, three numbers in hundredths,
-// ten characters skipped, two counts; a short record is read as far as it goes.
+// "%8c%8c%5ld%5ld%5ld%*10c%2ld%2ld": two texts, three numbers in hundredths, ten characters
+// skipped, two counts; a short record is read as far as it goes.
 TEST(GetReceiverType, IdentificationRecordFields)
 {
     const std::pair<std::string, std::string> rows[] = {
@@ -29,9 +27,9 @@ TEST(GetReceiverType, IdentificationRecordFields)
         {"RCV-3000SN0047", "RCV-3000||0.00 0.00 0.00|0 0"},
     };
     for (const auto &[record, fields] : rows) {
-        unit::Line line(framed(0x07, record));
-        unit::Guarded text1(9);
-        unit::Guarded text2(9);
+        Line line(framed(0x07, record));
+        Guarded text1(9);
+        Guarded text2(9);
         double n[3] = {-1, -1, -1};
         long c[2] = {-1, -1};
         ASSERT_EQ(get_receiver_type(line.port, text1.data(), text2.data(), &n[0], &n[1], &n[2],
@@ -45,9 +43,8 @@ TEST(GetReceiverType, IdentificationRecordFields)
     }
 }
 
-// Byte 38 must be set and byte 44 is the receiver type, of which 3, 4 and 5
-// pass; the type is kept whatever the outcome, and a record too short to
-// hold a byte reads it as 0.
+// Byte 38 must be set and byte 44 is the receiver type, of which 3, 4 and 5 pass; the type is kept
+// whatever the outcome, and a record too short to hold a byte reads it as 0.
 TEST(TestReceiverConfiguration, CheckByteAndType)
 {
     const std::tuple<char, int, size_t, int> rows[] = {
@@ -58,7 +55,7 @@ TEST(TestReceiverConfiguration, CheckByteAndType)
     };
     for (const auto &[check, type, length, rc] : rows) {
         const std::string record = std::string(38, 7) + check + std::string(5, 7) + char(type);
-        unit::Line line(framed(0x4b, record.substr(0, length)));
+        Line line(framed(0x4b, record.substr(0, length)));
         EXPECT_EQ(test_receiver_configuration(line.port), rc) << type << " " << length;
         EXPECT_EQ(ReceiverType, length > 44 ? type : 0);
     }

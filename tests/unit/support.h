@@ -14,7 +14,7 @@
 #include "fuzz.h"
 #include "vendlink/io.h"
 
-namespace unit {
+using fuzz::framed;
 
 // A fresh folder, the working directory until it is removed.
 struct Folder {
@@ -23,8 +23,8 @@ struct Folder {
     ~Folder() { EXPECT_EQ(system((std::string("cd / && rm -rf ") + path).c_str()), 0); }
 };
 
-// A line with a read timeout of a second that has had `bytes` sent on it: the
-// library works on `port`, the test plays the far end.
+// A line with a read timeout of a second that has had `bytes` sent on it: the library works on
+// `port`, the test plays the far end.
 struct Line {
     int fds[2] = {-1, -1};
     int &port = fds[0];
@@ -39,11 +39,6 @@ struct Line {
     {
         close(port);
         close(far);
-    }
-    std::string received()
-    {
-        char buf[4096];
-        return std::string(buf, size_t(std::max(recv(far, buf, sizeof buf, MSG_DONTWAIT), 0L)));
     }
 };
 
@@ -65,7 +60,5 @@ struct Guarded : std::string {
     unsigned char *udata() { return reinterpret_cast<unsigned char *>(data()); }
     bool intact() const { return substr(size() - 16) == std::string(16, '\xa5'); }
 };
-
-}  // namespace unit
 
 #endif
