@@ -2,7 +2,6 @@
 // bytes after it, any other takes packets out. Every packet given back was written, whole, with at
 // most 249 data bytes in a buffer of exactly 249.
 #include <algorithm>
-#include <vector>
 
 #include "fuzz.h"
 
@@ -15,12 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int took = write_buffer(data + at + 1, static_cast<int>(n));
         assert(took >= 0 && size_t(took) <= n);
         stored.append(reinterpret_cast<const char *>(data) + at + 1, static_cast<size_t>(took));
-        std::vector<unsigned char> out(249);
-        for (int type, length;
-             data[at] >= 0x80 && is_msg_in_buffer(out.data(), &type, &length) == 1;)
+        unsigned char out[249];
+        for (int type, length; data[at] >= 0x80 && is_msg_in_buffer(out, &type, &length) == 1;)
             assert(length >= 0 && length <= 249
-                   && fuzz::stands_in(stored, type, std::string(out.begin(), out.begin() + length),
-                                      true));
+                   && fuzz::stands_in(stored, type,
+                                      std::string(reinterpret_cast<char *>(out), length), true));
     }
     stored.erase(0, stored.size() > 32768 ? stored.size() - 16384 : 0);
     return 0;
