@@ -1,7 +1,6 @@
-// The modem configuration file loader on any file (the input; an odd first
-// byte gives the rest of the first line as a dial override).  A refused file
-// is left as it was; an accepted one is rewritten with exactly the strings
-// loaded, none left empty but the dial.
+// The modem configuration file loader on any file (the input; an odd first byte gives the rest of
+// the first line as a dial override).  A refused file is left as it was; an accepted one is
+// rewritten with exactly the strings loaded, none left empty but the dial.
 #include <fstream>
 #include <sstream>
 
@@ -11,21 +10,21 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const std::string file = fuzz::quiet_file("modem.dat");
-    const std::string in(reinterpret_cast<const char *>(data), size),
-        dial = in.substr(size > 0, in.find('\n') - 1);
+    const std::string in(reinterpret_cast<const char *>(data), size);
+    const std::string dial = in.substr(size > 0, in.find('\n') - 1);
     std::ofstream(file, std::ios::binary | std::ios::trunc) << in;
     const int rc
         = load_modem_config(size > 0 && (data[0] & 1) ? dial.c_str() : nullptr, file.c_str());
-    std::ostringstream written;
-    written << std::ifstream(file, std::ios::binary).rdbuf();
+    std::ifstream out(file, std::ios::binary);
+    const std::string written = (std::ostringstream() << out.rdbuf()).str();
     const ModemStrings &s = modem_strings();
-    FUZZ_CHECK(rc == RC_OK || (rc == RC_CONFIG_IDENTIFIER && written.str() == in));
-    FUZZ_CHECK(rc != RC_OK
-               || (*s.hangup_string && *s.setup_string && *s.connect_string && *s.ack_string));
-    FUZZ_CHECK(rc != RC_OK
-               || written.str()
-                   == std::string("DIAL ") + s.dial_string + "\nHANGUP " + s.hangup_string
-                       + "\nSETUP " + s.setup_string + "\nCONNECT " + s.connect_string + "\nACK "
-                       + s.ack_string + "\n");
+    if (rc != RC_OK) {
+        assert(rc == RC_CONFIG_IDENTIFIER && written == in);
+        return 0;
+    }
+    assert(*s.hangup_string && *s.setup_string && *s.connect_string && *s.ack_string);
+    assert(written
+           == std::string("DIAL ") + s.dial_string + "\nHANGUP " + s.hangup_string + "\nSETUP "
+               + s.setup_string + "\nCONNECT " + s.connect_string + "\nACK " + s.ack_string + "\n");
     return 0;
 }

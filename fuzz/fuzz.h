@@ -1,25 +1,18 @@
-// What the fuzz targets share: a check that stops the run with a message
-// (libFuzzer, and the corpus replay in the test suite, keep the input that
-// broke it), packets on a line, and a quiet folder of their own.
+// What the fuzz targets share: checks kept in every build (libFuzzer, and the corpus replay in the
+// test suite, keep the input that broke one), packets on a line, a quiet folder of their own.
 #ifndef VENDLINK_FUZZ_H
 #define VENDLINK_FUZZ_H
 
+#undef NDEBUG
 #include <unistd.h>
 
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "frame.h"
 #include "vendlink/io.h"
-
-#define FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);               \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
 
 namespace fuzz {
 
@@ -33,8 +26,8 @@ inline std::string framed(int type, const std::string &data, int status = 0)
     return std::string(b.begin(), b.end());
 }
 
-// Whether the packet stands in `bytes` whole under some status byte; or
-// but for its end byte, which get_message does not look at.
+// Whether the packet stands in `bytes` whole under some status byte; or but for its end byte, which
+// get_message does not look at.
 inline bool stands_in(const std::string &bytes, int type, const std::string &data, bool with_end)
 {
     const std::string body = std::string {char(type), char(data.size())} + data;
@@ -46,14 +39,14 @@ inline bool stands_in(const std::string &bytes, int type, const std::string &dat
     return false;
 }
 
-// Messages go nowhere; files to a folder of the target's own, removed at the
-// end (no chdir: libFuzzer's corpus paths may be relative).
+// Messages go nowhere; files to a folder of the target's own, removed at the end (no chdir:
+// libFuzzer's corpus paths may be relative).
 inline std::string quiet_file(const char *name)
 {
     static char folder[] = "/tmp/vendfuzz-XXXXXX";
     if (folder[19] == 'X' && mkdtemp(folder) != nullptr) {
         set_stderr(fopen("/dev/null", "w"));
-        atexit([] { FUZZ_CHECK(system((std::string("rm -rf ") + folder).c_str()) == 0); });
+        atexit([] { assert(system((std::string("rm -rf ") + folder).c_str()) == 0); });
     }
     return std::string(folder) + "/" + name;
 }

@@ -1,7 +1,6 @@
-/* Test-only, preloaded with lines.c and files.c. */
-#define _GNU_SOURCE
+#include "shim.h"
+
 #include <math.h>
-#include <stdlib.h>
 #include <time.h>
 
 /* The calendar clock, which the whole-second deadlines read, with its seconds

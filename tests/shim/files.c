@@ -1,18 +1,9 @@
-/* Test-only, preloaded with lines.c: the files' failures.  With
- * $VENDTEST_FULL naming a folder, writes to its files fail as on a full disk;
- * with $VENDTEST_SLOW_RENAME naming a file, a rename to it takes a second;
- * with $VENDTEST_NO_LOCK_FOLDER set, the lock folder refuses new files. */
-#define _GNU_SOURCE
-#include <dlfcn.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <stdarg.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
+/* The files' failures.  With $VENDTEST_FULL naming a folder, writes to its files fail as on a
+ * full disk; with $VENDTEST_SLOW_RENAME naming a file, a rename to it takes a second; with
+ * $VENDTEST_NO_LOCK_FOLDER set, the lock folder refuses new files. */
+#include "shim.h"
 
-#define REAL(name, type) ((type)dlsym(RTLD_NEXT, name))
+#include <stdio.h>
 
 ssize_t write(int fd, const void *buf, size_t n)
 {
@@ -21,10 +12,8 @@ ssize_t write(int fd, const void *buf, size_t n)
     char path[4096] = "";
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     if (full != NULL && readlink(link, path, sizeof path - 1) > 0
-        && strncmp(path, full, strlen(full)) == 0 && path[strlen(full)] == '/') {
-        errno = ENOSPC;
-        return -1;
-    }
+        && strncmp(path, full, strlen(full)) == 0 && path[strlen(full)] == '/')
+        return refused(ENOSPC);
     return REAL("write", ssize_t(*)(int, const void *, size_t))(fd, buf, n);
 }
 
@@ -36,8 +25,7 @@ int rename(const char *from, const char *to)
     return REAL("rename", int (*)(const char *, const char *))(from, to);
 }
 
-/* With $VENDTEST_NO_LOCK_FOLDER set, the system's lock folder refuses new
- * files, as a folder writable by root alone refuses other users. */
+/* As a folder writable by root alone refuses other users. */
 int open(const char *path, int flags, ...)
 {
     va_list ap;
@@ -45,9 +33,7 @@ int open(const char *path, int flags, ...)
     int mode = (flags & O_CREAT) ? va_arg(ap, int) : 0;
     va_end(ap);
     if ((flags & O_CREAT) && getenv("VENDTEST_NO_LOCK_FOLDER") != NULL
-        && (strncmp(path, "/run/lock/", 10) == 0 || strncmp(path, "/var/lock/", 10) == 0)) {
-        errno = EACCES;
-        return -1;
-    }
+        && (strncmp(path, "/run/lock/", 10) == 0 || strncmp(path, "/var/lock/", 10) == 0))
+        return refused(EACCES);
     return REAL("open", int (*)(const char *, int, ...))(path, flags, mode);
 }

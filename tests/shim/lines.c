@@ -1,20 +1,11 @@
-/* Test-only, preloaded into the programs under test (with files.c and
- * clock.c): the modem-control lines that pseudo-terminals lack.  TIOCMGET and
- * TIOCMSET are answered from a variable, and each setting of DTR is appended
- * to $VENDTEST_DTR_LOG as "1" (raised) or "0" (lowered).  With $VENDTEST_HELD
- * set, a terminal's driver says it holds written bytes (as when flow control
- * stops them); with $VENDTEST_NO_RTSCTS, it refuses to change RTS/CTS. */
-#define _GNU_SOURCE
-#include <dlfcn.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <stdarg.h>
-#include <stdlib.h>
+/* The modem-control lines that pseudo-terminals lack: TIOCMGET and TIOCMSET are answered
+ * from a variable, and each setting of DTR is appended to $VENDTEST_DTR_LOG as "1" (raised)
+ * or "0" (lowered).  With $VENDTEST_HELD set, a terminal's driver says it holds written bytes
+ * (as when flow control stops them); with $VENDTEST_NO_RTSCTS, it refuses to change RTS/CTS. */
+#include "shim.h"
+
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <unistd.h>
-
-#define REAL(name, type) ((type)dlsym(RTLD_NEXT, name))
 
 int ioctl(int fd, unsigned long request, ...)
 {
@@ -33,8 +24,8 @@ int ioctl(int fd, unsigned long request, ...)
     }
     lines = *arg;
     const char *log = getenv("VENDTEST_DTR_LOG");
-    int out = log != NULL ? open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666) : -1;
-    if (out >= 0) {
+    if (log != NULL) {
+        int out = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
         (void)!write(out, (lines & TIOCM_DTR) ? "1" : "0", 1);
         close(out);
     }
@@ -45,9 +36,7 @@ int tcsetattr(int fd, int when, const struct termios *tio)
 {
     struct termios now;
     if (getenv("VENDTEST_NO_RTSCTS") != NULL && tcgetattr(fd, &now) == 0
-        && ((now.c_cflag ^ tio->c_cflag) & CRTSCTS)) {
-        errno = EINVAL;
-        return -1;
-    }
+        && ((now.c_cflag ^ tio->c_cflag) & CRTSCTS))
+        return refused(EINVAL);
     return REAL("tcsetattr", int (*)(int, int, const struct termios *))(fd, when, tio);
 }
