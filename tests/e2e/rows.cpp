@@ -197,9 +197,16 @@ std::vector<Row> hangup_rows()
                      0);
              }},
 
+        // A file of the run's own name, not /dev/null, whose lock every suite at work would share.
         {.name = "DeviceThatIsNotATerminal",
-         .args = {"-D/dev/null"},
-         .err = created + "Storing new device file name (/dev/null).\n"
+         .args = {"-D$D/plain"},
+         .setup =
+             [](const Run &r) {
+                 const std::filesystem::path top = std::filesystem::path(r.dir).parent_path();
+                 std::ofstream(top / top.filename()).flush();
+                 std::filesystem::create_symlink(top / top.filename(), r.dir + "/plain");
+             },
+         .err = created + "Storing new device file name ($D/plain).\n"
              + "Could not read H/W Flow Control Settings: Inappropriate ioctl for device\n" + port
              + done,
          .dtr = "",
