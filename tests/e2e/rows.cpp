@@ -1,6 +1,12 @@
 // The scenarios: vendhook, every way a run can go; the library as a connect program uses it
 // (examples/vendconnect.c); vendsim's own command line.  docs/fault-matrix.md names the rows of
-// the faults.
+// the faults.  The library's functions the unit tests do not call are checked here, through the
+// programs: vendhook runs get_device_file, init_port (io_use_rts_cts, flush_input, dtr_enable),
+// disconnect_modem (Pause, write_port, wait_for_response, read_port), io_drop_dtr, close_comm,
+// ctrl_C_capture and ctrl_C_handler (the Ctrl-C rows), print_io_help and
+// termio_EnableOneCharReads (the usage rows); the connect program init_modem, test_comm_link
+// (establish_comm, clear_comm, send_msg, get_message), receiver_in_monitor, lock_device and
+// unlock_device.
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <termios.h>
