@@ -219,14 +219,13 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
     return o;
 }
 
-// vendsim at `place` ("--link" or "--port", a path) with the row's `options`; it prints the
-// path of its terminal on its first line once it is ready.  "" if it did not.
-std::string start_sim(const Run &run, const std::string &log, std::vector<std::string> place,
+// vendsim linked at `link` with the row's `options`; it prints the path of its terminal on its
+// first line once it is ready.  "" if it did not.
+std::string start_sim(const Run &run, const std::string &log, const std::string &link,
                       const std::vector<std::string> &options, pid_t *pid)
 {
-    std::vector<std::string> argv = {VENDSIM, "--transcript", log};
-    place.insert(place.end(), options.begin(), options.end());
-    for (const std::string &o : place)
+    std::vector<std::string> argv = {VENDSIM, "--transcript", log, "--link", run.expand(link)};
+    for (const std::string &o : options)
         argv.push_back(run.expand(o));
     int p[2];
     if (pipe2(p, O_CLOEXEC) != 0)
@@ -239,15 +238,6 @@ std::string start_sim(const Run &run, const std::string &log, std::vector<std::s
     path[n > 0 ? strcspn(path, "\n") : 0] = '\0';
     chmod(path, 0666);  // for the runs as another user
     return path;
-}
-
-// socat makes the link at each end of the cable once the terminal at the other end is open, and
-// says nothing: the link is looked for.
-bool appears(const std::string &path)
-{
-    for (int i = 0; i < 100 && access(path.c_str(), F_OK) != 0; ++i)
-        usleep(50000);
-    return access(path.c_str(), F_OK) == 0;
 }
 
 // The status of a process that ends by itself within five seconds; -1 if it does not.
@@ -321,24 +311,13 @@ void run_row(const char *program, bool version_lines, const Row &row)
               0);  // another user too
     pid_t sim = -1;
     pid_t device = -1;
-    pid_t cable = -1;
     if (!row.device.empty()) {
-        ASSERT_NE(start_sim(run, top + "/device.log", {"--link", "$D/device"}, row.device, &device),
-                  "")
+        ASSERT_NE(start_sim(run, top + "/device.log", "$D/device", row.device, &device), "")
             << "the device's vendsim did not start";
     }
-    if (row.cable) {
-        cable = spawn({"/usr/bin/socat", run.expand("PTY,link=$D/port,raw,echo=0,wait-slave"),
-                       run.expand("PTY,link=$M,raw,echo=0,wait-slave")},
-                      [] {});
-        ASSERT_TRUE(appears(run.dir + "/port")) << "socat did not make the cable: is it installed?";
-        ASSERT_NE(start_sim(run, top + "/modem.log", {"--port", "$D/port"}, row.sim, &sim), "");
-        ASSERT_TRUE(appears(run.dir + "/modem"));
-    } else {
-        run.slave = start_sim(run, top + "/modem.log", {"--link", "$M"}, row.sim, &sim);
-        ASSERT_FALSE(run.slave.empty()) << "vendsim did not start";
-        run.line_fd = open(run.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    }
+    run.slave = start_sim(run, top + "/modem.log", "$M", row.sim, &sim);
+    ASSERT_FALSE(run.slave.empty()) << "vendsim did not start";
+    run.line_fd = open(run.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     for (const File &f : row.given)
         write_file(run.dir + "/" + f.name, run.expand(f.text));
     if (row.setup != nullptr)
@@ -381,12 +360,10 @@ void run_row(const char *program, bool version_lines, const Row &row)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(lock_file))) << lock_file;
     for (key_t key : keys)
         semctl(key == -1 ? -1 : semget(key, 1, 0), 0, IPC_RMID);
-    close(run.line_fd);  // the simulator sees the line closed (or the cable gone) and ends
+    close(run.line_fd);  // the simulator sees the line closed and ends
     EXPECT_EQ(sim > 0 ? ended(sim) : row.sim_status, row.sim_status) << "vendsim (-1: lingered)";
-    for (pid_t pid : {device, cable}) {
-        if (pid > 0)
-            ended(pid);
-    }
+    if (device > 0)
+        ended(device);
     expect_sent(row.sent, bursts(top + "/modem.log", o.start));
     EXPECT_EQ(system(("rm -rf " + top).c_str()), 0);
 }

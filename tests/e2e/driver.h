@@ -35,7 +35,6 @@ struct Row {
     std::vector<std::string> args = {"-D$M"};
     std::vector<std::string> sim = {};     // vendsim's options
     std::vector<std::string> device = {};  // a second vendsim's, as a real device at $D/device
-    bool cable = false;  // vendsim --port at $D/port, a null-modem cable (socat) from there to $M
     std::vector<File> given = {};          // files made before the run
     void (*setup)(const Run &) = nullptr;  // anything else before it
     const char *env = nullptr;             // "NAME=value" for the program (and the shim)

@@ -4,7 +4,8 @@
 set -eu
 source=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+udev_rules=/run/udev/rules.d/99-vendhook-check-$$.rules  # as root, the udev rule under check
+trap 'rm -rf "$scratch" "$udev_rules"' EXIT
 fail() {
     echo "FAIL: $*" >&2
     exit 1
@@ -24,7 +25,8 @@ example() {
 }
 
 # The example built with pkg-config and find_package; the library needing libc alone (its exports
-# are held to debian/libvendlink2.symbols and abi/); the manual pages; the bash completions.
+# are held to debian/libvendlink2.symbols and abi/); the manual pages; the bash completions; the
+# udev rule.
 tree() {
     local build=$1 version=$2 prefix=$scratch/prefix libdir page warnings
     cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -43,6 +45,21 @@ tree() {
         [ -z "$warnings" ] || fail "$page: $warnings"
     done
     bash "$source/tests/install/completion.sh" "$prefix"
+    udev_rule
+}
+
+# The udev example read by udev's own parser (this udevadm has no verify), which reads rules only
+# from the system's folders: as root alone.
+udev_rule() {
+    local complaints
+    if [ "$(id -u)" != 0 ] || ! command -v udevadm >/dev/null; then
+        echo "the udev rule is not checked: that takes root and udevadm" >&2
+        return
+    fi
+    mkdir -p /run/udev/rules.d
+    cp "$source/docs/udev/99-vendhook-modem.rules" "$udev_rules"
+    complaints=$(udevadm test /sys/class/tty/tty 2>&1 | grep -F "$udev_rules:" || :)
+    [ -z "$complaints" ] || fail "the udev rule: $complaints"
 }
 
 # The installed example's whole session against the installed vendsim, as recorded.
