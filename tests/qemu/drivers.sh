@@ -50,11 +50,14 @@ timeout 300 qemu-system-x86_64 -accel tcg -m 256 -display none -monitor none -no
 grep -q '^=== end' "$work/console" ||
     fail "the guest did not finish: $(cat "$work/console" "$work/qemu.log")"
 
-# report ROW PORT: the row's first line, then the lines a real driver shapes; the texts around
-# them are the e2e rows'.
+# report ROW PORT: the row's first line, then all past vendhook's version lines but the texts no
+# driver shapes, which the e2e rows check exactly: a line a driver adds still shows.
 report() {
+    local known='^err: (Could not find|Storing new|Using defaults|Initializing|Dialing|ATDT|CONNECT'
+    known+='|Testing|Disconnecting|$)|^out: Receiver type'
     sed -n "/^=== $1 $2 /,/^===/p" "$work/console" | sed '$d' |
-        grep -E '^(===|dtr|files)|RTSXOFF|CTSXON|Port init|did not take|Not hanging|Done'
+        awk '/^err: (Could not find|Not hanging up)/ { on = 1 } NR == 1 || on' |
+        grep -vE "$known"
 }
 expected() {
     echo "=== $name $port 0 ok"
