@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     assert(*s.hangup_string && *s.setup_string && *s.connect_string && *s.ack_string);
     assert(written
-           == std::string("DIAL ") + s.dial_string + "\nHANGUP " + s.hangup_string + "\nSETUP "
-               + s.setup_string + "\nCONNECT " + s.connect_string + "\nACK " + s.ack_string + "\n");
+           == fuzz::config_file(s.dial_string, s.hangup_string, s.setup_string, s.connect_string,
+                                s.ack_string));
     return 0;
 }

@@ -26,6 +26,16 @@ inline std::string framed(int type, const std::string &data, int status = 0)
     return std::string(b.begin(), b.end());
 }
 
+// The modem configuration file as the loader writes it back: five lines in this order.
+inline std::string config_file(const std::string &dial, const std::string &hangup = "~~+++~~ATH",
+                               const std::string &setup = "AT",
+                               const std::string &connect = "CONNECT",
+                               const std::string &ack = "OK")
+{
+    return "DIAL " + dial + "\nHANGUP " + hangup + "\nSETUP " + setup + "\nCONNECT " + connect
+        + "\nACK " + ack + "\n";
+}
+
 // Whether the packet stands in `bytes` whole under some status byte; or but for its end byte, which
 // get_message does not look at.
 inline bool stands_in(const std::string &bytes, int type, const std::string &data, bool with_end)

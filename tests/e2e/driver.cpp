@@ -54,20 +54,25 @@ pid_t spawn(std::vector<std::string> argv, const std::function<void()> &in_child
 }
 
 // The host's bytes in the transcript, in bursts that pauses of more than 0.3 s separate, timed
-// from `start`.
-std::vector<Burst> bursts(const std::string &log, double start)
+// from the program's first output at `start`.  vendsim's times count from its terminal's readiness,
+// which the driver saw at `ready`; at `pace` of its seconds to one of the driver's.
+std::vector<Burst> bursts(const std::string &log, double ready, double start, int pace)
 {
     std::vector<Exchange> script;
     std::string unread;
-    double t0 = 0;
     double last = -1;
-    read_exchanges(log, script, unread, &t0);
+    read_exchanges(log, script, unread);
+    double t_ready = 0;
+    int at = 0;
+    std::ifstream in(log);
+    for (std::string line; at == 0 && std::getline(in, line);)
+        sscanf(line.c_str(), "%lf pty %n", &t_ready, &at);
     std::vector<Burst> found;
     for (const Exchange &e : script) {
         if (!e.from_host)
             continue;
         if (found.empty() || e.t - last > 0.3)
-            found.push_back({t0 + e.t - start, ""});
+            found.push_back({(ready - start) * pace + e.t - t_ready, ""});
         last = e.t;
         found.back().bytes.append(e.bytes.begin(), e.bytes.end());
     }
@@ -116,6 +121,15 @@ double cpu_of(pid_t pid)
         : 0;
 }
 
+// The programs at the row's pace: libfaketime after what is preloaded already.
+void set_pace(int pace, const std::string &preload)
+{
+    setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    setenv("LD_PRELOAD", pace == 1 ? preload.c_str() : (preload + " " LIBFAKETIME).c_str(), 1);
+    if (pace != 1)
+        setenv("FAKETIME", ("+0 x" + std::to_string(pace)).c_str(), 1);
+}
+
 // The program's side: input (and on a terminal, errors too) from `terminal`, output to a file,
 // errors otherwise to `err_fd`; the shim and its settings.
 void prepare_program(const Row &row, const Run &run, const std::string &top,
@@ -131,8 +145,7 @@ void prepare_program(const Row &row, const Run &run, const std::string &top,
     if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(row.tty ? in : err_fd, 2) < 0
         || chdir(run.dir.c_str()) != 0)
         _exit(126);
-    setenv("LD_PRELOAD", row.nobody ? (top + "/shim.so").c_str() : SHIM, 1);
-    setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    set_pace(row.pace, row.nobody ? top + "/shim.so" : SHIM);
     setenv("VENDTEST_DTR_LOG", (top + "/dtr").c_str(), 1);
     setenv("VENDTEST_SECONDS_FROM", "0.9", 1);  // its first wait starts 0.1 s into a second
     if ((row.env != nullptr && putenv(strdup(run.expand(row.env).c_str())) != 0)
@@ -179,7 +192,7 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
         pollfd p = {fds[0], POLLIN, 0};
         int wait_ms = interrupted || first < 0
             ? -1
-            : std::max(0, int((first + row.sigint_ms / 1e3 - now()) * 1e3));
+            : std::max(0, int((first + row.sigint_ms / 1e3 / row.pace - now()) * 1e3));
         if (poll(&p, 1, wait_ms) == 0) {
             kill(pid, SIGINT);
             interrupted = true;
@@ -205,7 +218,7 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
     }
     EXPECT_LT(now() - last, 2.0) << "the program lingers after its last output";
     o.start = first < 0 ? last : first;
-    o.wall = last - o.start;
+    o.wall = (last - o.start) * row.pace;
     o.cpu = cpu_last - cpu_first;
     int st = 0;
     waitpid(pid, &st, 0);
@@ -219,10 +232,10 @@ Outcome execute(const Row &row, const Run &run, const std::string &top, const st
     return o;
 }
 
-// vendsim linked at `link` with the row's `options`; it prints the path of its terminal on its
-// first line once it is ready.  "" if it did not.
+// vendsim linked at `link` with the row's `options`, at its pace; it prints the path of its
+// terminal on its first line once it is ready, which was at *ready.  "" if it did not.
 std::string start_sim(const Run &run, const std::string &log, const std::string &link,
-                      const std::vector<std::string> &options, pid_t *pid)
+                      const std::vector<std::string> &options, int pace, pid_t *pid, double *ready)
 {
     std::vector<std::string> argv = {VENDSIM, "--transcript", log, "--link", run.expand(link)};
     for (const std::string &o : options)
@@ -230,10 +243,14 @@ std::string start_sim(const Run &run, const std::string &log, const std::string 
     int p[2];
     if (pipe2(p, O_CLOEXEC) != 0)
         return "";
-    *pid = spawn(argv, [&] { dup2(p[1], 1); });
+    *pid = spawn(argv, [&] {
+        dup2(p[1], 1);
+        set_pace(pace, SHIM);
+    });
     close(p[1]);
     char path[256] = "";
     ssize_t n = read(p[0], path, sizeof path - 1);  // one line, written at once
+    *ready = now();
     close(p[0]);
     path[n > 0 ? strcspn(path, "\n") : 0] = '\0';
     chmod(path, 0666);  // for the runs as another user
@@ -311,11 +328,13 @@ void run_row(const char *program, bool version_lines, const Row &row)
               0);  // another user too
     pid_t sim = -1;
     pid_t device = -1;
+    double ready = 0;
     if (!row.device.empty()) {
-        ASSERT_NE(start_sim(run, top + "/device.log", "$D/device", row.device, &device), "")
+        ASSERT_NE(start_sim(run, top + "/device.log", "$D/device", row.device, 1, &device, &ready),
+                  "")
             << "the device's vendsim did not start";
     }
-    run.slave = start_sim(run, top + "/modem.log", "$M", row.sim, &sim);
+    run.slave = start_sim(run, top + "/modem.log", "$M", row.sim, row.pace, &sim, &ready);
     ASSERT_FALSE(run.slave.empty()) << "vendsim did not start";
     run.line_fd = open(run.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     for (const File &f : row.given)
@@ -364,6 +383,6 @@ void run_row(const char *program, bool version_lines, const Row &row)
     EXPECT_EQ(sim > 0 ? ended(sim) : row.sim_status, row.sim_status) << "vendsim (-1: lingered)";
     if (device > 0)
         ended(device);
-    expect_sent(row.sent, bursts(top + "/modem.log", o.start));
+    expect_sent(row.sent, bursts(top + "/modem.log", ready, o.start, row.pace));
     EXPECT_EQ(system(("rm -rf " + top).c_str()), 0);
 }

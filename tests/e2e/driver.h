@@ -2,7 +2,7 @@
 // a pseudo-terminal, and states what a user could see of it.  Its times, and the quarter second of
 // CPU it may use, count from its first output to its last (the closing line), whatever its
 // start-up and exit cost a busy machine; the calendar clock's seconds fall the same way in every
-// run (docs/ci.md says how and why).
+// run; a long row's programs may run on a faster clock (docs/ci.md says how and why).
 #ifndef VENDTEST_DRIVER_H
 #define VENDTEST_DRIVER_H
 
@@ -51,6 +51,7 @@ struct Row {
     std::string line = "";         // the line's settings afterwards (line_of); "": not looked at
     double wall = -1;    // from its first output to its last; below 0: the Ctrl-C's or last burst's
     double slack = 0.3;  // give or take
+    int pace = 1;        // their seconds (the program's, vendsim's) to one of the wall clock
     void (*check)(const Run &) = nullptr;  // anything else afterwards
 };
 inline void PrintTo(const Row &row, std::ostream *os)

@@ -38,74 +38,90 @@ void let_go(const Run &r)
 
 // On the connected line, beside a configuration file: a refused run sends nothing, sets no DTR,
 // and makes or changes no file.
-Row row(const char *name, std::vector<std::string> args, void (*setup)(const Run &), int status,
-        const std::string &err, void (*check)(const Run &) = let_go, const char *env = nullptr)
+Row locked(Row r)
 {
-    bool hangs_up = err.ends_with(done);
-    return {.name = name,
-            .args = args,
-            .sim = {"--connected"},
-            .given = {{"cfg.modem", "HANGUP ATH0\n"}},
-            .setup = setup,
-            .env = env,
-            .status = status,
-            .err = err,
-            .sent = hangs_up ? hung_up : std::vector<Burst> {},
-            .left = {{"cfg.modem", "HANGUP ATH0\n"}, {"serial_port", hangs_up ? "$M" : ""}},
-            .dtr = hangs_up ? "1" : "",
-            .check = check};
+    bool hangs_up = r.err.ends_with(done);
+    r.sim = {"--connected"};
+    r.given = {{"cfg.modem", "HANGUP ATH0\n"}};
+    r.sent = hangs_up ? hung_up : std::vector<Burst> {};
+    r.left = {{"cfg.modem", "HANGUP ATH0\n"}, {"serial_port", hangs_up ? "$M" : ""}};
+    r.dtr = hangs_up ? "1" : "";
+    return r;
 }
 
 std::vector<Row> rows()
 {
     const std::string held = "Not hanging up: process " + me + " holds $M with ";
     const std::string refused = " (--force hangs up anyway).\nDone (-1).\n";
+    const std::vector<std::string> with_config = {"-D$M", "-Ccfg"};
     return {
-        row("LockFileHeld", {"-D$M", "-Ccfg"}, plant, 255, held + "a lock file" + refused),
-        row("FlockHeld", {"-D$M", "-Ccfg"}, hold_flock, 255, held + "flock" + refused),
-        row(
-            "SemaphoreHeld", {"-D$M", "-Ccfg"},
-            [](const Run &r) {
-                ASSERT_EQ(lock_device(r.slave.c_str()), RC_OK);
-                unlink(lock_file_of(r.slave).c_str());
-            },
-            255, held + "the vendlink semaphore" + refused, nullptr),
-        row("ForcedWhileALockFileIsHeld", {"-D$M", "--force"}, plant, 0,
-            "Hanging up anyway: cutting the call of process " + me
-                + ", which holds $M with a lock file.\n" + opened + done),
-        row(
-            "StaleLockFileReplaced", {"-D$M"},
-            [](const Run &r) { std::ofstream(lock_file_of(r.slave)) << "  99999999\n"; }, 0,
-            "$M: removed the stale lock file of process 99999999.\n" + opened + done, nullptr),
-        row("LockFolderNotWritable", {"-D$M"}, nullptr, 0,
-            "$M: no lock file made in " + folder
-                + " (Permission denied); other programs will not see the lock.\n" + opened + done,
-            nullptr, "VENDTEST_NO_LOCK_FOLDER=1"),
-        row("HelpWithALiveCall", {"-D$M", "--help"}, nullptr, 0, usage, nullptr),
+        locked({.name = "LockFileHeld",
+                .args = with_config,
+                .setup = plant,
+                .err = held + "a lock file" + refused,
+                .check = let_go}),
+        locked({.name = "FlockHeld",
+                .args = with_config,
+                .setup = hold_flock,
+                .err = held + "flock" + refused,
+                .check = let_go}),
+        locked({.name = "SemaphoreHeld",
+                .args = with_config,
+                .setup =
+                    [](const Run &r) {
+                        ASSERT_EQ(lock_device(r.slave.c_str()), RC_OK);
+                        unlink(lock_file_of(r.slave).c_str());
+                    },
+                .err = held + "the vendlink semaphore" + refused}),
+        locked({.name = "ForcedWhileALockFileIsHeld",
+                .args = {"-D$M", "--force"},
+                .setup = plant,
+                .err = "Hanging up anyway: cutting the call of process " + me
+                    + ", which holds $M with a lock file.\n" + opened + done,
+                .check = let_go}),
+        locked(
+            {.name = "StaleLockFileReplaced",
+             .setup = [](const Run &r) { std::ofstream(lock_file_of(r.slave)) << "  99999999\n"; },
+             .err = "$M: removed the stale lock file of process 99999999.\n" + opened + done}),
+        locked({.name = "LockFolderNotWritable",
+                .env = "VENDTEST_NO_LOCK_FOLDER=1",
+                .err = "$M: no lock file made in " + folder
+                    + " (Permission denied); other programs will not see the lock.\n" + opened
+                    + done}),
+        locked(
+            {.name = "HelpWithALiveCall", .args = {"-D$M", "--help"}, .status = 0, .err = usage}),
         // The semaphore let go behind the file's back (as by a release from another process).
-        row(
-            "ConnectLockFileOutlivesTheSemaphore", {"-D$M"},
-            [](const Run &r) {
-                ASSERT_EQ(lock_device(r.slave.c_str()), RC_OK);
-                sembuf give = {0, -1, 0};
-                ASSERT_EQ(semop(semget(ftok(r.slave.c_str(), 100), 1, 0), &give, 1), 0);
-            },
-            255, "$M is locked by process " + me + " with a lock file.\n",
-            [](const Run &r) {
-                EXPECT_EQ(semctl(semget(ftok(r.slave.c_str(), 100), 1, 0), 0, GETVAL), 0);
-                let_go(r);
-            }),
-        row("ConnectFlockHeld", {"-D$M"}, hold_flock, 255,
-            "$M is locked by process " + me + " with flock.\n"),
+        locked({.name = "ConnectLockFileOutlivesTheSemaphore",
+                .setup =
+                    [](const Run &r) {
+                        ASSERT_EQ(lock_device(r.slave.c_str()), RC_OK);
+                        sembuf give = {0, -1, 0};
+                        ASSERT_EQ(semop(semget(ftok(r.slave.c_str(), 100), 1, 0), &give, 1), 0);
+                    },
+                .status = 255,
+                .err = "$M is locked by process " + me + " with a lock file.\n",
+                .check =
+                    [](const Run &r) {
+                        EXPECT_EQ(semctl(semget(ftok(r.slave.c_str(), 100), 1, 0), 0, GETVAL), 0);
+                        let_go(r);
+                    }}),
+        locked({.name = "ConnectFlockHeld",
+                .setup = hold_flock,
+                .status = 255,
+                .err = "$M is locked by process " + me + " with flock.\n",
+                .check = let_go}),
         // A link is never followed, though it leads to a live process's id.
-        row(
-            "ConnectLinkForALockFile", {"-D$M"},
-            [](const Run &r) {
-                std::ofstream(r.dir + "/pid") << getpid();
-                ASSERT_EQ(symlink((r.dir + "/pid").c_str(), lock_file_of(r.slave).c_str()), 0);
-            },
-            255,
-            "$M is locked by [...], not a lock file; remove it if no program uses the line.\n"),
+        locked({.name = "ConnectLinkForALockFile",
+                .setup =
+                    [](const Run &r) {
+                        std::ofstream(r.dir + "/pid") << getpid();
+                        ASSERT_EQ(symlink((r.dir + "/pid").c_str(), lock_file_of(r.slave).c_str()),
+                                  0);
+                    },
+                .status = 255,
+                .err = "$M is locked by [...], not a lock file; remove it if no program uses the "
+                       "line.\n",
+                .check = let_go}),
     };
 }
 

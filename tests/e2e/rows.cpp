@@ -1,12 +1,6 @@
 // The scenarios: vendhook, every way a run can go; the library as a connect program uses it
 // (examples/vendconnect.c); vendsim's own command line.  docs/fault-matrix.md names the rows of
-// the faults.  The library's functions the unit tests do not call are checked here, through the
-// programs: vendhook runs get_device_file, init_port (io_use_rts_cts, flush_input, dtr_enable),
-// disconnect_modem (Pause, write_port, wait_for_response, read_port), io_drop_dtr, close_comm,
-// ctrl_C_capture and ctrl_C_handler (the Ctrl-C rows), print_io_help and
-// termio_EnableOneCharReads (the usage rows); the connect program init_modem, test_comm_link
-// (establish_comm, clear_comm, send_msg, get_message), receiver_in_monitor, lock_device and
-// unlock_device.
+// the faults.
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -28,11 +22,7 @@ namespace fs = std::filesystem;
 // The pty keeps no parity bit of its own: PARODD alone shows odd parity.
 const std::string raw_line = line_of(9600, CS8 | PARODD | CRTSCTS | CLOCAL | CREAD);
 
-// The configuration file as written back: the strings it lacked at their defaults.
-std::string written(const std::string &dial, const std::string &hangup_string = "~~+++~~ATH")
-{
-    return "DIAL " + dial + "\nHANGUP " + hangup_string + "\nSETUP AT\nCONNECT CONNECT\nACK OK\n";
-}
+using fuzz::config_file;
 
 // A run that hangs up with the built-in strings after the messages in `err`.
 Row hangs_up(Row row)
@@ -94,7 +84,7 @@ Row others_file(const char *name, bool nobody)
                  ASSERT_EQ(chmod((r.dir + "/cfg.modem").c_str(), 0666), 0);
              },
          .nobody = nobody,
-         .left = {{"cfg.modem", written("", "ATH0")}},
+         .left = {{"cfg.modem", config_file("", "ATH0")}},
          .check
          = [](const Run &r) { EXPECT_EQ(owner_of(r.dir + "/cfg.modem"), "4242:4242 438"); }});
 }
@@ -221,7 +211,7 @@ std::vector<Row> hangup_rows()
          .given = {{"serial_port", "$M\r\n/dev/x\n"}},
          .err = flow + port + "File not found.  Creating...modem.dat.\n" + hangup + "Done.\n",
          .sent = hung_up,
-         .left = {{"serial_port", "$M\r\n/dev/x\n"}, {"modem.dat", written("")}}},
+         .left = {{"serial_port", "$M\r\n/dev/x\n"}, {"modem.dat", config_file("")}}},
         {.name = "NoNameFileAndNoDevice",
          .args = {},
          .out = "Unable to open device file \"/dev/ttya\"\n\n",
@@ -261,7 +251,7 @@ std::vector<Row> hangup_rows()
          .given = {{"cfg.modem", "HANGUP ~ATH0\r\nACK ATHX\n\tskipped\n\nSETUPAT&F extra\nDIAL\n"}},
          .err = opened + hangup + "Done.\n",
          .sent = {{1.5, "ATH0\r"}},
-         .left = {{"cfg.modem", "DIAL \nHANGUP ~ATH0\nSETUP AT&F\nCONNECT CONNECT\nACK ATHX\n"}}},
+         .left = {{"cfg.modem", config_file("", "~ATH0", "AT&F", "CONNECT", "ATHX")}}},
         {.name = "ConfigFileWithAnUnknownLine",
          .args = {"-D$M", "-Ccfg"},
          .given = {{"cfg.modem", "HANGUP ATH\n# a comment\n"}},
@@ -285,18 +275,18 @@ std::vector<Row> hangup_rows()
                             .args = {"-D$M", "-Cro/cfg"},
                             .setup = in_read_only_folder,
                             .nobody = true,
-                            .left = {{"ro/cfg.modem", written("", "ATH0")}}}),
+                            .left = {{"ro/cfg.modem", config_file("", "ATH0")}}}),
         {.name = "ConfigValueGluedToItsKeywordOnAFullLine",
          .args = {"-D$M", "-Ccfg"},
          .given = {{"cfg.modem", "HANGUP" + glued + "\n"}},
          .err = opened + hangup + "Done.\n",
          .sent = {{0.5, glued + "\r"}},
-         .left = {{"cfg.modem", written("", glued)}}},
+         .left = {{"cfg.modem", config_file("", glued)}}},
         {.name = "ConfigLineWrittenBackForAGluedValueIsTooLong",
          .args = {"-D$M", "-Ccfg"},
-         .given = {{"cfg.modem", written("", glued)}},
+         .given = {{"cfg.modem", config_file("", glued)}},
          .err = opened + "Unrecognized identifier:\nH\n\nDone (-7).\n",
-         .left = {{"cfg.modem", written("", glued)}},
+         .left = {{"cfg.modem", config_file("", glued)}},
          .wall = 0.5},
 
         // A rewrite keeps the file's owner, group and mode, and one that cannot be written costs no
@@ -321,7 +311,7 @@ std::vector<Row> hangup_rows()
          .env = "VENDTEST_SLOW_RENAME=cfg.modem",
          .sigint_ms = 1000,
          .err = opened + interrupted,
-         .left = {{"cfg.modem", written("", "ATH0")}},
+         .left = {{"cfg.modem", config_file("", "ATH0")}},
          .wall = 1.5,
          .check
          = [](const Run &r) { EXPECT_EQ(entries_of(r.dir), "cfg.modem modem serial_port "); }},
@@ -415,7 +405,7 @@ std::vector<Row> connect_rows()
          .err = opened + "File not found.  Creating...cfg.modem.\n" + linked.substr(dialed.size())
              + hangup + "Done.\n",
          .sent = sent(session),
-         .left = {{"cfg.modem", written("ATDT5551234")}}},
+         .left = {{"cfg.modem", config_file("ATDT5551234")}}},
         {.name = "WholeSessionRecordedThroughARelay",
          .sim = {"--record", "$D/device"},
          .device = {"--dial", "connect:9600"},
@@ -446,7 +436,8 @@ std::vector<Row> connect_rows()
          .sim = {"--dial", "ok", "--dial-delay", "75.3"},
          .err = dialed + dialing + std::string(13, '\n')
              + "Could not establish host->modem connection.\n" + hangup + "Done (-6).\n",
-         .sent = {{1.5, "AT\rATDT5551234\r"}, {78.8, "+++"}, {80.8, "ATH\r"}}},
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {78.8, "+++"}, {80.8, "ATH\r"}},
+         .pace = 10},
         {.name = "ReceiverNaksFor30Seconds",
          .sim = {"--enq", "nak"},
          .err = connected + "...and wait\n[...]...and wait\n"
@@ -455,7 +446,8 @@ std::vector<Row> connect_rows()
          .sent = {{1.5, "AT\rATDT5551234\r"},
                   {3.5, zeros_enq},
                   {-1, std::string(29, '\x05') + "+++ATH\r"}},
-         .wall = 37.6},
+         .wall = 37.6,
+         .pace = 10},
         {.name = "RemoteMonitor",
          .sim = {"--monitor"},
          .err = linked + "Receiver is in REMOTE MONITOR.\n" + hangup + "Done (-35).\n",
@@ -468,7 +460,8 @@ std::vector<Row> connect_rows()
                   {-1, nine_more},
                   {-1, "+++ATH\r"}},
          .wall = 72.3,
-         .slack = 0.4},  // sixty waits, each a little late
+         .slack = 0.4,  // sixty waits, each a little late
+         .pace = 10},
         {.name = "CtrlCWhileDialing",
          .sigint_ms = 2500,
          .err = dialed + dialing + "Terminated from Ctrl-C\n",

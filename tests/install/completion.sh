@@ -1,6 +1,10 @@
 #!/bin/bash
-# completion.sh PREFIX: each completion installed there called as bash calls it on TAB.
+# completion.sh PREFIX: each completion installed there called as bash calls it on TAB, with
+# bash-completion's helpers and the programs installed there.
 set -eu
+# shellcheck source=/dev/null
+source /usr/share/bash-completion/bash_completion
+PATH=$1/bin:$PATH
 for command in vendhook vendsim; do
     # shellcheck source=/dev/null
     source "$1/share/bash-completion/completions/$command"
@@ -24,4 +28,4 @@ check vendhook -p '' '-pe -pn -po'
 check vendhook --r '' --rtscts
 check vendsim '' --enq 'ack nak silent'
 check vendsim --reply=l '' --reply=late:
-check vendsim -- '' "$("$1/bin/vendsim" --help | grep -oE -- '--[a-z0-9-]+' | sort -u | xargs)"
+check vendsim -- '' "$(vendsim --help | grep -oE -- '--[a-z0-9-]+' | sort -u | xargs)"

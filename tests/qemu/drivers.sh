@@ -3,7 +3,10 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
-cache=$build/qemu
+# The guest's kernel is fetched once for every clone, into the user's cache where it can be written
+# (VENDHOOK_QEMU_CACHE names another folder), else into the build folder.
+cache=${VENDHOOK_QEMU_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vendhook-qemu}
+mkdir -p "$cache" 2>/dev/null && [ -w "$cache" ] || cache=$build/qemu
 work=$(mktemp -d)
 root=$work/root
 trap 'kill $(jobs -p) 2>/dev/null || :; rm -rf "$work"' EXIT
@@ -15,17 +18,22 @@ fail() {
 usb=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio cdc-acm configfs udc-core
     libcomposite u_serial usb_f_acm dummy_hcd g_serial)
 mkdir -p "$cache" "$root"/{bin,lib/modules,proc,dev,run/lock,locked}
-if [ ! -d "$cache/lib" ]; then  # the kernel linux-image-amd64 names, and its modules
-    image=$(apt-cache depends linux-image-amd64 | grep -oE -m1 'linux-image-[0-9].*')
-    (cd "$cache" && apt-get download "$image" >/dev/null)
-    dpkg-deb --fsys-tarfile "$cache/$image"_*.deb | tar -x -C "$cache" --wildcards \
+# The kernel linux-image-amd64 names, and its modules, unpacked aside and moved into place whole.
+image=$(apt-cache depends linux-image-amd64 | grep -oE -m1 'linux-image-[0-9].*')
+kernel=$cache/$image
+if [ ! -d "$kernel" ]; then
+    part=$(mktemp -d "$cache/part.XXXXXX")
+    (cd "$part" && apt-get download "$image" >/dev/null)
+    dpkg-deb --fsys-tarfile "$part/$image"_*.deb | tar -x -C "$part" --wildcards \
         './boot/vmlinuz-*' -T <(printf './lib/*/%s.ko*\n' "${usb[@]}")
+    rm "$part/$image"_*.deb
+    mv -T "$part" "$kernel" 2>/dev/null || rm -rf "$part"  # another run's came first
 fi
 
 ln -s busybox "$root/bin/sh"
 install -m 755 "$here/guest.sh" "$here/scenarios" "$root"
 for i in "${!usb[@]}"; do  # numbered in load order, plain (.ko.xz or .ko)
-    xz -dcf "$(find "$cache" -name "${usb[i]}.ko*")" >"$root/lib/modules/$((i + 10))-${usb[i]}.ko"
+    xz -dcf "$(find "$kernel" -name "${usb[i]}.ko*")" >"$root/lib/modules/$((i + 10))-${usb[i]}.ko"
 done
 cc -static -o "$root/bin/dtr" "$here/dtr.c"
 programs=("$build/src/vendhook" "$build/examples/vendconnect" "$build/tools/vendsim/vendsim")
@@ -42,7 +50,7 @@ for line in high usb low; do  # QEMU waits for high and usb to connect; low is i
         FILE:"$vendsim_tty",raw,echo=0 &
 done
 timeout 300 qemu-system-x86_64 -accel tcg -m 256 -display none -monitor none -no-reboot \
-    -kernel "$(echo "$cache"/boot/vmlinuz-*)" -initrd "$work/initrd.gz" \
+    -kernel "$(echo "$kernel"/boot/vmlinuz-*)" -initrd "$work/initrd.gz" \
     -append "console=ttyS0 quiet panic=-1 rdinit=/guest.sh" -serial stdio \
     -serial "unix:$work/high.sock,server=on,wait=on" -serial "$vendsim_tty" -device qemu-xhci \
     -device usb-serial,chardev=usb -chardev "socket,id=usb,server=on,wait=on,path=$work/usb.sock" \
