@@ -28,7 +28,8 @@ void report_holder(const char *path, const LockHolder &h);
 // be made (one line says other programs will not see the lock); RC_FAIL,
 // with one line naming the holder, when a live process holds it.
 int lock_file_take(const char *path);
-// Removes the device's lock file if it holds this process's id.
+// Removes the device's lock file if it holds this process's id; the one this process took
+// for that path is found even when the path has gone since.
 void lock_file_release(const char *path);
 // The same for every lock file this process took.  System calls only: the
 // Ctrl-C handler calls it at any moment.

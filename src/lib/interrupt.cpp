@@ -129,7 +129,7 @@ int io_wait(int fd, short events, int ms)
     if (interrupt_state == 1)
         end_run_in_normal_context();
     errno = saved_errno;
-    return r;
+    return r > 0 && fd >= 0 ? p.revents : r;
 }
 
 void io_sleep_ms(long ms)

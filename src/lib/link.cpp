@@ -109,6 +109,8 @@ int establish_comm(int fd)
         write_port(fd, &ENQ, 1);
         if (get_ack(fd) == RC_OK)
             return RC_OK;
+        if (io_line_gone(fd))
+            return RC_NO_LINK;
         // A receiver that answers NAK at once would otherwise make this a
         // loop of hundreds of thousands of tries: each try takes at least
         // the read timeout, as a try that gets no answer does.
@@ -137,7 +139,7 @@ int receiver_in_monitor(int fd)
         }
         if (type == mode_normal)
             return RC_OK;
-        if (attempt == query_attempts)
+        if (attempt == query_attempts || io_line_gone(fd))
             return RC_NO_ACK;
         clear_comm(fd);
     }
@@ -152,7 +154,7 @@ int get_receiver_type(int fd, char *text1, char *text2, double *number1, double 
         send_msg(fd, ident_query, nullptr, 0);
         if (get_message(fd, reply, &length) == ident_reply)
             break;
-        if (attempt == query_attempts)
+        if (attempt == query_attempts || io_line_gone(fd))
             return RC_NO_ACK;
         clear_comm(fd);
     }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "io_internal.h"
 #include "modem_internal.h"
 #include "vendlink/io.h"
 
@@ -60,17 +61,21 @@ extern "C" int init_modem(int fd, const char *dial, const char *config_file)
     without_pauses(modem_strings().hangup_string, hangup_text);
 
     fprintf(get_stderr(), "Initializing modem...\n");
-    Pause(1);
+    io_pause_on(fd, 1000);
     send_modem_string(fd, modem_strings().setup_string);
     if (wait_for_response(fd, modem_strings().ack_string, setup_ack_limit) != RC_OK)
         return RC_MODEM_TIMEOUT;
 
-    send_modem_string(fd, modem_strings().dial_string);
+    if (send_modem_string(fd, modem_strings().dial_string) < 0)
+        return RC_MODEM_TIMEOUT;
     fprintf(get_stderr(), "Dialing...\n");
     time_t dialing_start = time(nullptr);
     char line[MODEM_LINE_SIZE];
     for (;;) {
         read_modem_line(fd, sizeof line, line);
+        // What a line that went away left unfinished is no answer.
+        if (io_line_gone(fd))
+            return RC_MODEM_TIMEOUT;
         fprintf(get_stderr(), "%s\n", line);
         Reply reply = classify(line, dial_text, hangup_text);
         if (reply == Reply::connected)

@@ -26,13 +26,16 @@ int send_modem_string(int fd, const char *text)
     int count = 0;
     for (const char *p = text; *p != '\0'; ++p) {
         if (*p == '~') {
-            Pause(1);
+            io_pause_on(fd, 1000);
+        } else if (write_port(fd, p, 1) == 1) {
+            ++count;
             continue;
         }
-        write_port(fd, p, 1);
-        ++count;
+        if (io_line_gone(fd))
+            return -1;
     }
-    write_port(fd, "\r", 1);
+    if (write_port(fd, "\r", 1) != 1 && io_line_gone(fd))
+        return -1;
     return count;
 }
 
@@ -50,8 +53,11 @@ char *read_modem_line(int fd, int size, char *buffer)
         if (seconds_since(last_activity) > line_idle_limit)
             break;
         char c;
-        if (read_port(fd, &c, 1) != 1)
+        if (read_port(fd, &c, 1) != 1) {
+            if (io_line_gone(fd))
+                break;
             continue;
+        }
         last_activity = time(nullptr);
         if (c == '\r' || c == '\n')
             break;
@@ -77,7 +83,7 @@ int wait_for_response(int fd, const char *expected, double limit)
     char line[MODEM_LINE_SIZE];
     for (;;) {
         read_modem_line(fd, sizeof line, line);
-        if (seconds_since(start) >= limit)
+        if (seconds_since(start) >= limit || io_line_gone(fd))
             return RC_MODEM_TIMEOUT;
         if (reply_matches(line, expected))
             return RC_OK;
@@ -91,8 +97,13 @@ int disconnect_modem(int fd, const char *config_file)
         if (rc != RC_OK)
             return rc;
     }
+    // Into a line that is gone nothing is sent; a hang-up string that did not all go out may have
+    // left the call up.
+    if (io_line_gone(fd))
+        return RC_FAIL;
     fprintf(get_stderr(), "\nDisconnecting modem...\n");
-    send_modem_string(fd, modem_strings().hangup_string);
+    if (send_modem_string(fd, modem_strings().hangup_string) < 0)
+        return RC_FAIL;
     wait_for_response(fd, modem_strings().ack_string, hangup_ack_limit);
     // A modem that is off keeps CTS low, and RTS/CTS then holds the string
     // in the driver, where closing the port would wait for it half a minute.

@@ -21,7 +21,8 @@ const ModemStrings &modem_strings();
 int load_modem_config(const char *dial_override, const char *config_file);
 
 // Sends text one character at a time, each "~" a one-second pause, then a
-// carriage return; returns the characters written.
+// carriage return; returns the characters written, or -1 when the line went
+// away before all of them and the carriage return were written.
 int send_modem_string(int fd, const char *text);
 
 // Reads one reply line (at most size - 1 characters) into buffer.

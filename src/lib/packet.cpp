@@ -96,10 +96,13 @@ private:
 bool read_packet(int fd, unsigned char *buf, int *count_out)
 {
     Deadline deadline;
+    // After a read that got n bytes: whether the deadline, or a line gone away, ends the reading.
+    auto over = [&](int n) { return deadline.passed() || (n < 0 && io_line_gone(fd)); };
     for (;;) {
-        if (read_port(fd, buf, 1) == 1 && buf[0] == STX)
+        int n = read_port(fd, buf, 1);
+        if (n == 1 && buf[0] == STX)
             break;
-        if (deadline.passed())
+        if (over(n))
             return false;
     }
     int count = 1;
@@ -107,7 +110,7 @@ bool read_packet(int fd, unsigned char *buf, int *count_out)
         int n = read_port(fd, buf + count, 4 - count);
         if (n > 0)
             count += n;
-        if (deadline.passed())
+        if (over(n))
             return false;
     }
     int size = buf[3] + 6;
@@ -117,7 +120,7 @@ bool read_packet(int fd, unsigned char *buf, int *count_out)
             count += n;
         if (count == size)
             break;
-        if (deadline.passed())
+        if (over(n))
             return false;
     }
     *count_out = count;

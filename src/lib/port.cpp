@@ -48,6 +48,10 @@ double timeout_scale = 1.0;
 // driver's VTIME holds at most 25.5 s, and a device that is not a terminal
 // has none, so read_port keeps to this value itself.
 int read_timeout_ms = -1;
+// The line init_port opened, by name, for the line that says it went away.
+int opened_fd = -1;
+char opened_path[device_path_size];
+bool gone_told = false;
 
 int store_device_name(const char *name)
 {
@@ -91,6 +95,28 @@ void pace_until(long long end_ms)
     long long left = end_ms - io_now_ms();
     if (left > 0)
         io_sleep_ms(static_cast<long>(left));
+}
+
+// Whether what poll found on the line (its revents), or the error of a call on it, says that the
+// line is gone: the kernel hung its terminal up when the device was unplugged, or removed it.  An
+// ordinary time-out or a read that finds nothing says no such thing.
+bool gone(int fd, int revents, int error)
+{
+    bool hung_up = (revents > 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) || error == EIO
+        || error == ENXIO || error == ENODEV;
+    if (hung_up && !gone_told) {
+        gone_told = true;
+        fprintf(get_stderr(), "%s went away (unplugged, or hung up by the system).\n",
+                fd == opened_fd ? opened_path : "The serial line");
+    }
+    return hung_up;
+}
+
+// What poll finds on fd now, without waiting: a hang-up stays to be seen.
+int revents_now(int fd)
+{
+    struct pollfd p = {fd, 0, 0};
+    return poll(&p, 1, 0) > 0 ? p.revents : 0;
 }
 
 const char *parity_name(tcflag_t cflag)
@@ -214,6 +240,8 @@ int init_port(long baud, int parity, const char *device)
         printf("Unable to open device file \"%s\"\n\n", path);
         return RC_FAIL;
     }
+    memcpy(opened_path, path, sizeof opened_path);
+    opened_fd = fd;
     platform_flock_line(fd);
 
     // Settings that could not be read are never applied: the port is then
@@ -248,26 +276,46 @@ int init_port(long baud, int parity, const char *device)
 
 int write_port(int fd, const void *buf, int count)
 {
-    if (io_wait(fd, POLLOUT, write_wait_ms) == 0) {
+    int ready = io_wait(fd, POLLOUT, write_wait_ms);
+    if (ready == 0) {
         errno = ETIMEDOUT;
         return -1;
     }
-    return static_cast<int>(write(fd, buf, static_cast<size_t>(count < 0 ? 0 : count)));
+    if (gone(fd, ready, 0)) {
+        errno = EIO;
+        return -1;
+    }
+    int n = static_cast<int>(write(fd, buf, static_cast<size_t>(count < 0 ? 0 : count)));
+    if (n < 0)
+        gone(fd, 0, errno);
+    return n;
 }
 
 int read_port(int fd, void *buf, int count)
 {
     long long start = io_now_ms();
     int wait_ms = read_timeout_ms >= 0 ? read_timeout_ms : failed_read_pause_ms;
+    int ready = read_timeout_ms < 0 ? POLLIN : io_wait(fd, POLLIN, read_timeout_ms);
     int n = 0;
-    if (read_timeout_ms < 0 || io_wait(fd, POLLIN, read_timeout_ms) != 0)
+    int error = 0;
+    if (ready > 0) {
         n = static_cast<int>(read(fd, buf, static_cast<size_t>(count < 0 ? 0 : count)));
+        error = n < 0 ? errno : 0;
+    }
+    if (n > 0)
+        return n;
+    // A line that is gone answers at once, and so does the caller's loop; it may have gone
+    // between the wait and the read, which then found nothing.
+    if (gone(fd, revents_now(fd), error)) {
+        errno = EIO;
+        return -1;
+    }
     // A read that got nothing takes its whole timeout, even when the device
-    // answered at once (not a terminal, or gone), and never less than
+    // answered at once (not a terminal), and never less than
     // least_empty_read_ms, even with a timeout of 0: the loops around it
     // then wait instead of spinning.
-    if (n <= 0)
-        pace_until(start + (wait_ms > least_empty_read_ms ? wait_ms : least_empty_read_ms));
+    pace_until(start + (wait_ms > least_empty_read_ms ? wait_ms : least_empty_read_ms));
+    errno = error;
     return n;
 }
 
@@ -332,6 +380,20 @@ void close_comm(void)
 }
 
 }  // extern "C"
+
+bool io_line_gone(int fd)
+{
+    return gone(fd, revents_now(fd), 0);
+}
+
+void io_pause_on(int fd, long ms)
+{
+    long long end = io_now_ms() + ms;
+    for (long long left = ms; left > 0; left = end - io_now_ms()) {
+        if (gone(fd, io_wait(fd, 0, static_cast<int>(left)), 0))
+            return;
+    }
+}
 
 bool io_device_to_open(const char *device, char *path)
 {

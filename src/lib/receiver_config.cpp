@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "io_internal.h"
 #include "vendlink/io.h"
 
 unsigned char ReceiverType = 0;
@@ -32,6 +33,8 @@ int test_receiver_configuration(int fd)
         send_msg(fd, config_query, nullptr, 0);
         if (get_message(fd, reply, &length) == config_reply)
             break;
+        if (io_line_gone(fd))
+            return RC_NO_CONFIG;
         if (attempt == query_attempts) {
             fprintf(get_stderr(), "Could not retrieve receiver config.\n");
             return RC_NO_CONFIG;

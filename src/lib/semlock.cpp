@@ -21,23 +21,38 @@ namespace {
 
 const int key_project = 100;
 const short op_flags = IPC_NOWAIT | SEM_UNDO;
+const int held_max = 4;
+const int held_path_size = 320;
 
 // Wait for zero, then take: both or neither.
 const struct sembuf lock_request[2] = {{0, 0, op_flags}, {0, 1, op_flags}};
 const struct sembuf release_request[1] = {{0, -1, op_flags}};
 
-int apply(const char *path, const struct sembuf *request, size_t count)
+// The locks this process took, by the path it named: released by their set's id, so that a path
+// gone since (a device unplugged under its program) costs nothing more.
+struct HeldLock {
+    char path[held_path_size];
+    int id;
+    bool used;
+};
+HeldLock held[held_max];
+
+// The device's semaphore set, made on first use; -1, said, when there is none.
+int set_of(const char *path)
 {
     key_t key = ftok(path, key_project);
     if (key == -1) {
         fprintf(stderr, "device lock failed.\n");
-        return RC_FAIL;
+        return -1;
     }
     int id = semget(key, 1, IPC_CREAT | 0666);
-    if (id == -1) {
+    if (id == -1)
         fprintf(stderr, "semaphore failure: %s\n", strerror(errno));
-        return RC_FAIL;
-    }
+    return id;
+}
+
+int apply(int id, const struct sembuf *request, size_t count)
+{
     struct sembuf ops[2];
     memcpy(ops, request, count * sizeof *request);
     if (semop(id, ops, count) < 0) {
@@ -45,6 +60,28 @@ int apply(const char *path, const struct sembuf *request, size_t count)
         return RC_FAIL;
     }
     return RC_OK;
+}
+
+HeldLock *held_lock(const char *path)
+{
+    for (HeldLock &h : held) {
+        if (h.used && strcmp(h.path, path) == 0)
+            return &h;
+    }
+    return nullptr;
+}
+
+// A path too long to keep, or a fifth lock, is released by its path again.
+void remember(const char *path, int id)
+{
+    for (HeldLock &h : held) {
+        if (!h.used && strlen(path) < sizeof h.path) {
+            snprintf(h.path, sizeof h.path, "%s", path);
+            h.id = id;
+            h.used = true;
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -69,19 +106,23 @@ extern "C" {
 // programs' locks too, or the semaphore is let go again.
 int lock_device(const char *path)
 {
-    int rc = apply(path, lock_request, 2);
-    if (rc != RC_OK)
-        return rc;
+    int id = set_of(path);
+    if (id == -1 || apply(id, lock_request, 2) != RC_OK)
+        return RC_FAIL;
     LockHolder h;
+    int rc;
     if (device_flock_holder(path, &h)) {
         report_holder(path, h);
         rc = RC_FAIL;
     } else {
         rc = lock_file_take(path);
     }
-    if (rc != RC_OK)
-        apply(path, release_request, 1);
-    return rc;
+    if (rc != RC_OK) {
+        apply(id, release_request, 1);
+        return rc;
+    }
+    remember(path, id);
+    return RC_OK;
 }
 
 // The lock file goes only if this process wrote it; the semaphore, as ever,
@@ -89,7 +130,11 @@ int lock_device(const char *path)
 int unlock_device(const char *path)
 {
     lock_file_release(path);
-    return apply(path, release_request, 1);
+    HeldLock *h = held_lock(path);
+    int id = h != nullptr ? h->id : set_of(path);
+    if (h != nullptr)
+        h->used = false;
+    return id == -1 ? RC_FAIL : apply(id, release_request, 1);
 }
 
 }  // extern "C"

@@ -24,10 +24,12 @@ const int lock_path_size = 320;  // the folder, "/LCK..", a file name of up to 2
 const int lock_text_size = 64;   // read of a lock file: the id and what some programs add
 const int held_max = 4;          // lock files that the exit and Ctrl-C remove
 
-// The lock files this process took; `used` is set last and cleared first, so
-// the Ctrl-C handler never reads a half-written name.
+// The lock files this process took, and the device path each was taken for;
+// `used` is set last and cleared first, so the Ctrl-C handler never reads a
+// half-written name.
 struct HeldFile {
     char path[lock_path_size];
+    char device[lock_path_size];
     volatile sig_atomic_t used;
 };
 HeldFile held[held_max];
@@ -88,13 +90,14 @@ void remove_if_ours(const char *name)
         unlink(name);
 }
 
-void remember(const char *name)
+void remember(const char *name, const char *device)
 {
     if (!exit_release_set)
         exit_release_set = atexit(lock_files_release_all) == 0;
     for (HeldFile &h : held) {
         if (!h.used) {
             snprintf(h.path, sizeof h.path, "%s", name);
+            snprintf(h.device, sizeof h.device, "%s", device);
             h.used = 1;
             return;
         }
@@ -147,14 +150,14 @@ int link_lock(const char *device, const char *temp, const char *name)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (link(temp, name) == 0) {
-            remember(name);
+            remember(name, device);
             return RC_OK;
         }
         if (errno != EEXIST)
             return without_lock_file(device, errno);
         struct stat st;
         if (read_lock_file(name, &st) == getpid()) {
-            remember(name);  // taken before, and the semaphore let go since
+            remember(name, device);  // taken before, and the semaphore let go since
             return RC_OK;
         }
         Verdict v = judge_existing(device, name);
@@ -234,16 +237,19 @@ int lock_file_take(const char *path)
     return rc;
 }
 
+// By the device path it was taken for, too: that path may be gone (a device unplugged).
 void lock_file_release(const char *path)
 {
     char name[lock_path_size];
-    if (!lock_file_name(path, name))
-        return;
+    bool named = lock_file_name(path, name);
     for (HeldFile &h : held) {
-        if (h.used && strcmp(h.path, name) == 0)
+        if (h.used && (strcmp(h.device, path) == 0 || (named && strcmp(h.path, name) == 0))) {
             h.used = 0;
+            remove_if_ours(h.path);
+        }
     }
-    remove_if_ours(name);
+    if (named)
+        remove_if_ours(name);
 }
 
 void lock_files_release_all()

@@ -27,6 +27,7 @@ struct Run {
     std::string dir;    // the folder
     std::string slave;  // the simulator's terminal
     int line_fd = -1;   // that terminal, held open by the driver
+    key_t key = -1;     // its key for the System V lock, taken while its path is there
     std::string expand(const std::string &text) const;
 };
 
@@ -69,6 +70,7 @@ const std::string defaults_used = "Using defaults for all modem strings.\n";
 const std::string hangup = "\nDisconnecting modem...\n";
 const std::string done = defaults_used + hangup + "Done.\n";
 const std::string interrupted = "Terminated from Ctrl-C\n";
+const std::string gone = "$M went away (unplugged, or hung up by the system).\n";
 const std::string usage
     = "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem "
       "connection.\n  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n"

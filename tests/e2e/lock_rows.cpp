@@ -53,6 +53,8 @@ std::vector<Row> rows()
 {
     const std::string held = "Not hanging up: process " + me + " holds $M with ";
     const std::string refused = " (--force hangs up anyway).\nDone (-1).\n";
+    const std::string not_a_lock_file
+        = ", not a lock file; remove it if no program uses the line.\n";
     const std::vector<std::string> with_config = {"-D$M", "-Ccfg"};
     return {
         locked({.name = "LockFileHeld",
@@ -119,8 +121,7 @@ std::vector<Row> rows()
                                   0);
                     },
                 .status = 255,
-                .err = "$M is locked by [...], not a lock file; remove it if no program uses the "
-                       "line.\n",
+                .err = "$M is locked by [...]" + not_a_lock_file,
                 .check = let_go}),
     };
 }

@@ -153,12 +153,23 @@ std::vector<Row> hangup_rows()
          .sent = hung_up,
          .dtr = "10",
          .wall = 10.5},
+        // The modem gone (vendsim closing its side) ends the run at once, which never reports a
+        // hang-up that did not all go out.
+        {.name = "ModemVanishingInThePauses",
+         .args = {"-D$M", "-Ccfg"},
+         .sim = {"--vanish-after-bytes", "1"},
+         .given = {{"cfg.modem", "HANGUP X~~+++~~ATH\n"}},
+         .err = opened + hangup + gone + "Done (-1).\n",
+         .sent = {{0.5, "X"}}},
         {.name = "ModemVanishingInTheEscape",
          .sim = {"--vanish-after-bytes", "1"},
-         .err = opened + done,
+         .err = opened + defaults_used + hangup + gone + "Done (-1).\n",
          .sent = {{2.5, "+"}},
-         .left = {{"serial_port", "$M"}},
-         .wall = 10.5},
+         .left = {{"serial_port", "$M"}}},
+        {.name = "ModemVanishingInTheReplyWait",
+         .sim = {"--reply", "silent", "--vanish-after-bytes", "7"},
+         .err = opened + defaults_used + hangup + gone + "Done.\n",
+         .sent = hung_up},
         // A committed recording played back: a program that sends something else is caught.
         {.name = "ReplayCatchesAnotherHangUpString",
          .args = {"-D$M", "-Ccfg"},
@@ -383,7 +394,7 @@ std::vector<Burst> sent(const std::string &talk)
 // Ctrl-C.
 void lock_released(const Run &r)
 {
-    int id = semget(ftok(r.slave.c_str(), 100), 1, 0);
+    int id = semget(r.key, 1, 0);
     ASSERT_NE(id, -1) << "no lock under the line's key";
     semid_ds ds;
     EXPECT_EQ(semctl(id, 0, IPC_STAT, &ds), 0);
@@ -462,6 +473,20 @@ std::vector<Row> connect_rows()
          .wall = 72.3,
          .slack = 0.4,  // sixty waits, each a little late
          .pace = 10},
+        // The modem gone: every operation ends at once, and nothing more is sent.
+        {.name = "ModemVanishingWhileDialing",
+         .sim = {"--dial", "vanish"},
+         .err = dialed + dialing + gone + "Done (-6).\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"}},
+         .wall = 3.5},
+        {.name = "ModemVanishingInTheHandshake",
+         .sim = {"--enq", "silent", "--vanish-after-bytes", "276"},
+         .err = connected + gone + "Done (-9).\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq}}},
+        {.name = "ModemVanishingWaitingForAPacket",
+         .sim = {"--packet-reply", "silent", "--vanish-after-bytes", "282"},
+         .err = linked + gone + "Done (-23).\n",
+         .sent = {{1.5, "AT\rATDT5551234\r"}, {3.5, zeros_enq + config_request}}},
         {.name = "CtrlCWhileDialing",
          .sigint_ms = 2500,
          .err = dialed + dialing + "Terminated from Ctrl-C\n",

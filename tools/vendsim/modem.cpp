@@ -184,6 +184,10 @@ void Modem::finish_dial(double now, Outbox &out)
     case DialResult::Silent:
         out.event("dial unanswered");
         return;
+    case DialResult::Vanish:
+        closed_ = true;
+        out.close("vanish (line closed)");
+        return;
     }
 }
 

@@ -93,7 +93,8 @@ bool set_dial(Scenario &sc, const char *v)
     static const Named<DialResult> results[] = {{"busy", DialResult::Busy},
                                                 {"no-carrier", DialResult::NoCarrier},
                                                 {"ok", DialResult::Ok},
-                                                {"silent", DialResult::Silent}};
+                                                {"silent", DialResult::Silent},
+                                                {"vanish", DialResult::Vanish}};
     if (strcmp(v, "connect") == 0) {
         sc.modem.dial = DialResult::Connect;
         sc.modem.speed.clear();
@@ -193,8 +194,8 @@ const OptionRule kOptions[] = {
      }},
     {"guard", "SECONDS", "escape guard time (default 1.0)",
      [](S &s, V v) { return parse_seconds(v, s.modem.guard, true); }},
-    {"dial", "RESULT", "connect[:SPEED], busy, no-carrier, ok or silent\n(default connect:9600)",
-     set_dial},
+    {"dial", "RESULT",
+     "connect[:SPEED], busy, no-carrier, ok, silent or\nvanish (default connect:9600)", set_dial},
     {"dial-delay", "SECONDS", "time from dial to result (default 2)",
      [](S &s, V v) { return parse_seconds(v, s.modem.dial_delay); }},
     {nullptr, nullptr, "Receiver:", nullptr},

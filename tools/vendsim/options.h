@@ -7,7 +7,7 @@
 #include <string>
 
 enum class ReplyMode { Ok, Silent, Garbage, Late, Vanish };
-enum class DialResult { Connect, Busy, NoCarrier, Ok, Silent };
+enum class DialResult { Connect, Busy, NoCarrier, Ok, Silent, Vanish };
 enum class EnqAnswer { Ack, Nak, Silent };
 enum class DeviceParity { FromHost, None, Odd, Even };
 
