@@ -64,8 +64,10 @@ void take_line(const RunSettings &run)
     if (!io_device_to_open(run.device, path) || stat(path, &st) != 0)
         return;
     LockHolder h;
-    if (!device_holder(path, &h)) {
-        if (lock_device(path) != RC_OK && !run.force)
+    if (device_take(path, &h) == RC_OK)
+        return;
+    if (h.pid == 0) {  // a lock that could not be taken, said
+        if (!run.force)
             finish(RC_FAIL);
         return;
     }
@@ -93,7 +95,7 @@ int main(int argc, char **argv)
             finish(RC_USAGE);
     }
     if (run.help) {
-        print_usage();
+        print_help(stdout);
         exit(RC_OK);
     }
     take_line(run);

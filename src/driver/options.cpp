@@ -1,8 +1,9 @@
-// The driver's option parsing.
+// The driver's option parsing, and --help, from one table.
 #include "driver/options.h"
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <strings.h>
 
 #include "vendlink/io.h"
@@ -21,41 +22,80 @@ int parity_code(char c)
     }
 }
 
+// Every option, once: as written (a letter with the name of its value behind it, or a word behind
+// "--" or "-+"), its line of --help, and what it does with its value.
+struct Option {
+    const char *spelling;
+    const char *value;  // nullptr: a word
+    const char *help;
+    void (*apply)(char *value, RunSettings *run);
+};
+
+const Option options[] = {
+    {"-D", "dev", "the serial device, kept in serial_port for the runs without -D",
+     [](char *v, RunSettings *run) { run->device = v; }},
+    {"-B", "baud", "300, 600, 1200, 2400, 4800, 9600 (default), 19200 or 38400",
+     [](char *v, RunSettings *run) { sscanf(v, "%lu", &run->baud); }},
+    {"-P", "parity", "e even, n none, anything else odd (the default)",
+     [](char *v, RunSettings *run) { run->parity = parity_code(v[0]); }},
+    {"-C", "config", "the modem configuration file; with -D/dev/ttyS0: config.ttyS0",
+     [](char *v, RunSettings *run) { run->config_base = v; }},
+    {"--rtscts", nullptr, "host RTS/CTS flow control off",
+     [](char *, RunSettings *) { io_use_rts_cts(0); }},
+    {"-+rtscts", nullptr, "host RTS/CTS flow control on (the default)",
+     [](char *, RunSettings *) { io_use_rts_cts(1); }},
+    {"--dropdtr", nullptr, "lower DTR at the end of the run, Ctrl-C included",
+     [](char *, RunSettings *) { io_drop_dtr(1); }},
+    {"--force", nullptr, "hang up even a line that another program holds",
+     [](char *, RunSettings *run) { run->force = true; }},
+    {"--help", nullptr, "this text; nothing is opened or written",
+     [](char *, RunSettings *run) { run->help = true; }},
+};
+
+// One line of the synopsis: the options with a value, or the words but --help.
+void print_synopsis(FILE *to, const char *start, bool words)
+{
+    char line[100];
+    size_t n = static_cast<size_t>(snprintf(line, sizeof line, "%s", start));
+    for (const Option &o : options) {
+        if ((o.value == nullptr) == words && strcmp(o.spelling, "--help") != 0 && n < sizeof line)
+            n += static_cast<size_t>(snprintf(line + n, sizeof line - n, " [%s%s]", o.spelling,
+                                              o.value != nullptr ? o.value : ""));
+    }
+    fprint_usage(to, "%s\n", line);
+}
+
 }  // namespace
 
 bool apply_option(char *arg, RunSettings *run)
 {
-    if (arg[0] != '-')
+    if (arg[0] != '-' || arg[1] == '\0')
         return false;
-    char *value = arg[1] != '\0' ? arg + 2 : arg + 1;
-    switch (tolower(static_cast<unsigned char>(arg[1]))) {
-    case '+':
-        if (strcasecmp(value, "rtscts") == 0)
-            io_use_rts_cts(1);
+    int kind = tolower(static_cast<unsigned char>(arg[1]));
+    for (const Option &o : options) {
+        bool word = o.value == nullptr;
+        if (tolower(static_cast<unsigned char>(o.spelling[1])) != kind
+            || (word && strcasecmp(arg + 2, o.spelling + 2) != 0))
+            continue;
+        o.apply(arg + 2, run);
         return true;
-    case '-':
-        if (strcasecmp(value, "rtscts") == 0)
-            io_use_rts_cts(0);
-        else if (strcasecmp(value, "dropdtr") == 0)
-            io_drop_dtr(1);
-        else if (strcasecmp(value, "help") == 0)
-            run->help = true;
-        else if (strcasecmp(value, "force") == 0)
-            run->force = true;
-        return true;
-    case 'b':
-        sscanf(value, "%lu", &run->baud);
-        return true;
-    case 'c':
-        run->config_base = value;
-        return true;
-    case 'd':
-        run->device = value;
-        return true;
-    case 'p':
-        run->parity = parity_code(value[0]);
-        return true;
-    default:
-        return false;
     }
+    return kind == '-' || kind == '+';  // other words there are ignored
+}
+
+void print_help(FILE *to)
+{
+    print_synopsis(to, "usage: vendhook", false);
+    print_synopsis(to, "               ", true);
+    fprint_usage(to, "       vendhook --help\n");
+    fprint_usage(to, "Hangs up the dial-up modem on a serial port.  A value is written directly\n");
+    fprint_usage(to,
+                 "behind its letter (-D/dev/ttyS0); letters and words are read in either case.\n");
+    fprint_usage(to, "\n");
+    for (const Option &o : options) {
+        char option[16];
+        snprintf(option, sizeof option, "%s%s", o.spelling, o.value != nullptr ? o.value : "");
+        fprint_usage(to, "  %-10s %s\n", option, o.help);
+    }
+    fprint_usage(to, "See vendhook(1).\n");
 }

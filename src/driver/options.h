@@ -3,6 +3,8 @@
 #ifndef VENDHOOK_OPTIONS_H
 #define VENDHOOK_OPTIONS_H
 
+#include <cstdio>
+
 struct RunSettings {
     unsigned long baud = 9600;
     int parity = 0;                     // 0 odd, 1 even, 2 none
@@ -16,5 +18,8 @@ struct RunSettings {
 // straight to the io module.  False for an argument that ends the run with
 // the usage text.
 bool apply_option(char *arg, RunSettings *run);
+
+// --help: every option with a line of meaning, paged on a terminal.
+void print_help(FILE *to);
 
 #endif

@@ -23,6 +23,7 @@ const int key_project = 100;
 const short op_flags = IPC_NOWAIT | SEM_UNDO;
 const int held_max = 4;
 const int held_path_size = 320;
+const char semaphore_lock[] = "the vendlink semaphore";
 
 // Wait for zero, then take: both or neither.
 const struct sembuf lock_request[2] = {{0, 0, op_flags}, {0, 1, op_flags}};
@@ -86,43 +87,55 @@ void remember(const char *path, int id)
 
 }  // namespace
 
-bool device_semaphore_holder(const char *path, LockHolder *h)
+// The live process, other than this one, that holds the set: the last to change it.
+bool semaphore_holder(int id, LockHolder *h)
 {
-    key_t key = ftok(path, key_project);
-    int id = key == -1 ? -1 : semget(key, 1, 0);
-    if (id == -1 || semctl(id, 0, GETVAL) != 1)
-        return false;
-    // Held: the last operation on it was the holder's lock request.
     int pid = semctl(id, 0, GETPID);
     if (pid <= 0 || pid == getpid() || !process_alive(pid))
         return false;
-    name_holder(h, pid, "the vendlink semaphore");
+    name_holder(h, pid, semaphore_lock);
     return true;
 }
 
-extern "C" {
-
 // The semaphore first, as ever; the line must then be free of the other
 // programs' locks too, or the semaphore is let go again.
-int lock_device(const char *path)
+int device_take(const char *path, LockHolder *h)
 {
+    h->pid = 0;
+    h->lock = nullptr;
     int id = set_of(path);
-    if (id == -1 || apply(id, lock_request, 2) != RC_OK)
+    if (id == -1)
         return RC_FAIL;
-    LockHolder h;
-    int rc;
-    if (device_flock_holder(path, &h)) {
-        report_holder(path, h);
-        rc = RC_FAIL;
-    } else {
-        rc = lock_file_take(path);
+    struct sembuf ops[2];
+    memcpy(ops, lock_request, sizeof ops);
+    if (semop(id, ops, 2) < 0) {
+        int error = errno;
+        if (error != EAGAIN || !semaphore_holder(id, h))
+            fprintf(stderr, "semaphore lock failure: %s\n", strerror(error));
+        return RC_FAIL;
     }
+    int rc = device_flock_holder(path, h) ? RC_FAIL : lock_file_take(path, h);
     if (rc != RC_OK) {
         apply(id, release_request, 1);
         return rc;
     }
     remember(path, id);
     return RC_OK;
+}
+
+extern "C" {
+
+// A holder of the semaphore is refused as the semaphore refuses it; one of
+// the other locks is named.
+int lock_device(const char *path)
+{
+    LockHolder h;
+    int rc = device_take(path, &h);
+    if (rc != RC_OK && h.lock == semaphore_lock)
+        fprintf(stderr, "semaphore lock failure: %s\n", strerror(EAGAIN));
+    else if (rc != RC_OK && h.pid > 0)
+        report_holder(path, h);
+    return rc;
 }
 
 // The lock file goes only if this process wrote it; the semaphore, as ever,

@@ -41,15 +41,26 @@ const char *lock_folder()
     return stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode) ? "/run/lock" : "/var/lock";
 }
 
+// The lock file for the file whose path is `path`, named by its last component.
+bool lock_file_named(const char *path, char *name)
+{
+    const char *slash = strrchr(path, '/');
+    const char *base = slash != nullptr ? slash + 1 : path;
+    int n = snprintf(name, lock_path_size, "%s/LCK..%s", lock_folder(), base);
+    return *base != '\0' && n > 0 && n < lock_path_size;
+}
+
 bool lock_file_name(const char *device, char *name)
 {
     char real[PATH_MAX];
-    if (realpath(device, real) == nullptr)
-        return false;
-    const char *base = strrchr(real, '/');
-    int n = snprintf(name, lock_path_size, "%s/LCK..%s", lock_folder(),
-                     base != nullptr ? base + 1 : real);
-    return n > 0 && n < lock_path_size;
+    return realpath(device, real) != nullptr && lock_file_named(real, name);
+}
+
+// The lock file under the name the user gave, where it is another than the device's real one (a
+// link such as /dev/modem0): a program that does not follow links takes that one.
+bool alias_lock_file_name(const char *device, const char *real_name, char *name)
+{
+    return lock_file_named(device, name) && strcmp(name, real_name) != 0;
 }
 
 // The id at the start of a lock file's text: blanks, then digits ending the
@@ -111,16 +122,17 @@ int without_lock_file(const char *device, int error)
     return RC_OK;
 }
 
-enum class Verdict { retry, refused, given_up };
+enum class Verdict { free, held, refused, given_up };
 
-// A live holder refuses the lock; a dead one's file is removed, unless it
-// changed since it was read, and the link is tried again.
-Verdict judge_existing(const char *device, const char *name)
+// A live holder holds the lock, and is named in *h; a dead one's file is
+// removed, unless it changed since it was read, and the name is free again.
+// Anything else under the name refuses the lock, with one line.
+Verdict judge_existing(const char *device, const char *name, LockHolder *h)
 {
     struct stat st;
     int pid = read_lock_file(name, &st);
     if (pid < 0)
-        return Verdict::retry;
+        return Verdict::free;
     if (pid == 0) {
         fprintf(stderr,
                 "%s is locked by %s, not a lock file; remove it if no program uses the line.\n",
@@ -128,25 +140,23 @@ Verdict judge_existing(const char *device, const char *name)
         return Verdict::refused;
     }
     if (process_alive(pid)) {
-        LockHolder h;
-        name_holder(&h, pid, "a lock file");
-        report_holder(device, h);
-        return Verdict::refused;
+        name_holder(h, pid, "a lock file");
+        return Verdict::held;
     }
     struct stat now;
     if (lstat(name, &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev)
-        return Verdict::retry;
+        return Verdict::free;
     if (unlink(name) != 0) {
         without_lock_file(device, errno);
         return Verdict::given_up;
     }
     fprintf(stderr, "%s: removed the stale lock file of process %d.\n", device, pid);
-    return Verdict::retry;
+    return Verdict::free;
 }
 
 // Links the finished temporary file to the lock's name: the link fails when
 // the name exists, so of two programs only one can take it.
-int link_lock(const char *device, const char *temp, const char *name)
+int link_lock(const char *device, const char *temp, const char *name, LockHolder *h)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (link(temp, name) == 0) {
@@ -160,9 +170,9 @@ int link_lock(const char *device, const char *temp, const char *name)
             remember(name, device);  // taken before, and the semaphore let go since
             return RC_OK;
         }
-        Verdict v = judge_existing(device, name);
-        if (v != Verdict::retry)
-            return v == Verdict::refused ? RC_FAIL : RC_OK;
+        Verdict v = judge_existing(device, name, h);
+        if (v != Verdict::free)
+            return v == Verdict::given_up ? RC_OK : RC_FAIL;
     }
     return without_lock_file(device, EEXIST);
 }
@@ -187,17 +197,6 @@ void report_holder(const char *path, const LockHolder &h)
     fprintf(stderr, "%s is locked by process %d (%s) with %s.\n", path, h.pid, h.program, h.lock);
 }
 
-bool device_lock_file_holder(const char *path, LockHolder *h)
-{
-    char name[lock_path_size];
-    struct stat st;
-    int pid = lock_file_name(path, name) ? read_lock_file(name, &st) : -1;
-    if (pid <= 0 || pid == getpid() || !process_alive(pid))
-        return false;
-    name_holder(h, pid, "a lock file");
-    return true;
-}
-
 bool device_flock_holder(const char *path, LockHolder *h)
 {
     int pid = platform_flock_holder(path);
@@ -207,18 +206,18 @@ bool device_flock_holder(const char *path, LockHolder *h)
     return true;
 }
 
-bool device_holder(const char *path, LockHolder *h)
-{
-    return device_semaphore_holder(path, h) || device_lock_file_holder(path, h)
-        || device_flock_holder(path, h);
-}
-
-int lock_file_take(const char *path)
+int lock_file_take(const char *path, LockHolder *h)
 {
     char name[lock_path_size];
+    char alias[lock_path_size];
     char temp[lock_path_size];
     if (!lock_file_name(path, name))
         return RC_OK;  // a name too long for any lock folder
+    if (alias_lock_file_name(path, name, alias)) {
+        Verdict v = judge_existing(path, alias, h);
+        if (v == Verdict::held || v == Verdict::refused)
+            return RC_FAIL;
+    }
     snprintf(temp, sizeof temp, "%s/LTMP.vendlink.%d", lock_folder(), static_cast<int>(getpid()));
     unlink(temp);  // left by an earlier process with this id
     int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -232,7 +231,7 @@ int lock_file_take(const char *path)
         unlink(temp);
         return without_lock_file(path, written ? errno : error);
     }
-    int rc = link_lock(path, temp, name);
+    int rc = link_lock(path, temp, name, h);
     unlink(temp);
     return rc;
 }

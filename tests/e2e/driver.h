@@ -22,7 +22,7 @@ struct File {
 };
 
 // In every text of a row "$M" stands for the modem (a link in the run's folder), "$D" for the
-// folder; "[...]" in an expected text for any text.
+// folder, "$N" for a name of the run's own; "[...]" in an expected text for any text.
 struct Run {
     std::string dir;    // the folder
     std::string slave;  // the simulator's terminal
@@ -43,7 +43,9 @@ struct Row {
     bool tty = false;    // input and error a terminal; a key at the pager's prompt
     int sigint_ms = -1;  // Ctrl-C this long after its first output (tty: at the prompt)
     int status = -1;  // as the shell sees it; below 0: as its closing "Done (-N)." or Ctrl-C gives
-    int sim_status = 0;            // the simulator's, which must end by itself
+    bool usage = false;  // its errors end in the usage text, as a bad option gets it, paged on its
+                         // terminal: 23 lines, the prompt, then the rest (a key) or the Ctrl-C
+    int sim_status = 0;  // the simulator's, which must end by itself
     std::string out = "";          // exactly
     std::string err = "";          // exactly; after vendhook's version lines
     std::vector<Burst> sent = {};  // what the modem got, in bursts a pause apart
@@ -71,20 +73,6 @@ const std::string hangup = "\nDisconnecting modem...\n";
 const std::string done = defaults_used + hangup + "Done.\n";
 const std::string interrupted = "Terminated from Ctrl-C\n";
 const std::string gone = "$M went away (unplugged, or hung up by the system).\n";
-const std::string usage
-    = "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem "
-      "connection.\n  -M[dialing_string]\tInitialize and use modem interface.  Dial with\n"
-      "\t\t\tdialing_string from 'modem.dat'.\n\t\t\tOptionally, may provide new dialing_string "
-      "after\n\t\t\t'-m' modifier.\n  -Bbaud\t\tHost<->DCE 'baud' value (default: 9600).\n  "
-      "-Pparity\t\tHost<->DCE 'parity' value.\n\t\t\to->odd, e->even, n->none (default: odd)\n  "
-      "-Ddev   \t\tSerial port device file.\n\t\t\tdefaults: HP-UX: '/dev/ser_port1'\n"
-      "\t\t\tSOLARIS: '/dev/ttya'\n\t\t\tDOS: '1' (COM 1)\n  -Cconfigfile\t\tModem config file.  \n"
-      "\t\t\tWhen specified with the \"-d\" switch, only\n\t\t\tthe path and base name should be "
-      "provided.\n\t\t\tThe \"device\" name will be appended to the\n\t\t\tend of \"config\" "
-      "name.\n"
-      "  --rtscts             Disable RTS/CTS requirements at the host computer.\n  "
-      "--dropdtr            Drop DTR upon program termination.\n\n  Example:    wexal  -dmodem.dat "
-      "-c/dev/ttya\n   or         wexal  -dmodem.dat.ttya\n\n";
 
 // Half a second draining the line, two of guard time, the escape, two more.
 const std::vector<Burst> hung_up = {{2.5, "+++"}, {4.5, "ATH\r"}};

@@ -1,6 +1,7 @@
-// The locks of Linux's serial programs, honoured and taken by vendhook and by the connect program
-// (the rows named Connect...).  This test process stands for the other program; the lock folder
-// is the system's own, and what a row plants there it removes.
+// The locks of Linux's serial programs, honoured and taken by vendhook, by the connect program (the
+// rows named Connect...) and by vendsim on a real device (Vendsim...).  This test process stands
+// for the other program; the lock folder is the system's own, and what a row plants there it
+// removes.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/sem.h>
@@ -18,9 +19,14 @@ const std::string me = std::to_string(getpid()) + " (e2e_tests)";
 const std::string folder = std::filesystem::path(lock_file_of("/")).parent_path();
 int flock_fd = -1;
 
-void plant(const Run &r)  // as cu and minicom write it
+void plant_as(const std::string &file)  // as cu and minicom write it
 {
-    std::ofstream(lock_file_of(r.slave)) << std::setw(10) << getpid() << "\n";
+    std::ofstream(file) << std::setw(10) << getpid() << "\n";
+}
+
+void plant(const Run &r)
+{
+    plant_as(lock_file_of(r.slave));
 }
 
 void hold_flock(const Run &r)
@@ -90,8 +96,29 @@ std::vector<Row> rows()
                 .err = "$M: no lock file made in " + folder
                     + " (Permission denied); other programs will not see the lock.\n" + opened
                     + done}),
+        // Under the name the device was given, a link, as a program that does not follow it names
+        // the lock.
         locked(
-            {.name = "HelpWithALiveCall", .args = {"-D$M", "--help"}, .status = 0, .err = usage}),
+            {.name = "LockFileUnderTheLinksName",
+             .args = {"-D$D/$N"},
+             .setup =
+                 [](const Run &r) {
+                     ASSERT_EQ(symlink(r.slave.c_str(), r.expand("$D/$N").c_str()), 0);
+                     plant_as(r.expand(folder + "/LCK..$N"));
+                 },
+             .err = "Not hanging up: process " + me + " holds $D/$N with a lock file" + refused,
+             .check
+             = [](const Run &r) { EXPECT_EQ(unlink(r.expand(folder + "/LCK..$N").c_str()), 0); }}),
+        locked({.name = "HelpWithALiveCall",
+                .args = {"-D$M", "--help"},
+                .status = 0,
+                .out
+                = "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n"
+                  "                [--rtscts] [-+rtscts] [--dropdtr] [--force]\n"
+                  "       vendhook --help\n"
+                  "Hangs up the dial-up modem on a serial port.  A value is written directly\n"
+                  "behind its letter (-D/dev/ttyS0); letters and words are read in either case.\n"
+                  "\n[...]See vendhook(1).\n"}),
         // The semaphore let go behind the file's back (as by a release from another process).
         locked({.name = "ConnectLockFileOutlivesTheSemaphore",
                 .setup =
@@ -112,6 +139,17 @@ std::vector<Row> rows()
                 .status = 255,
                 .err = "$M is locked by process " + me + " with flock.\n",
                 .check = let_go}),
+        // vendsim, standing between a program and a real device, keeps off a device that is held.
+        locked({.name = "VendsimRecordingAHeldDevice",
+                .args = {"--record", "$D/device"},
+                .device = {"--connected"},
+                .setup = [](const Run &r) { plant_as(lock_file_of(r.dir + "/device")); },
+                .status = 5,
+                .err = "vendsim: process " + me + " holds $D/device with a lock file.\n",
+                .check =
+                    [](const Run &r) {
+                        EXPECT_EQ(unlink(lock_file_of(r.dir + "/device").c_str()), 0);
+                    }}),
         // A link is never followed, though it leads to a live process's id.
         locked({.name = "ConnectLinkForALockFile",
                 .setup =
@@ -135,7 +173,8 @@ TEST_P(Lock, Row)
         GTEST_SKIP() << "this user may not write in the lock folder " << folder
                      << ", where the row plants the other program's lock";
     bool connect = GetParam().name.starts_with("Connect");
-    run_row(connect ? VENDCONNECT : VENDHOOK, !connect, GetParam());
+    bool vendsim = GetParam().name.starts_with("Vendsim");
+    run_row(connect ? VENDCONNECT : vendsim ? VENDSIM : VENDHOOK, !connect && !vendsim, GetParam());
 }
 INSTANTIATE_TEST_SUITE_P(, Lock, testing::ValuesIn(rows()),
                          [](const auto &row) { return row.param.name; });

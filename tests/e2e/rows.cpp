@@ -40,16 +40,6 @@ Row hangs_up_with_ath0(Row row)
     return row;
 }
 
-// The usage text as a terminal pages it: 23 lines, the prompt, then what a key or Ctrl-C brings.
-std::string paged(bool key)
-{
-    size_t at = 0;
-    for (int line = 3; line < 23; ++line)
-        at = usage.find('\n', at) + 1;
-    return usage.substr(0, at) + "<Press any key to continue>"
-        + (key ? "\r" + std::string(27, ' ') + "\r" + usage.substr(at) : interrupted);
-}
-
 // A value glued to its keyword filling a 79-character piece; the line written back, one longer.
 const std::string glued = std::string(70, '0') + "ATH";
 
@@ -351,21 +341,27 @@ std::vector<Row> hangup_rows()
          .args = {"-x"},
          .tty = true,
          .sigint_ms = 0,
-         .err = paged(false),
+         .usage = true,
          .wall = 0.1},
 
-        // Bad command lines: the usage and help text, status -14.
+        // Bad command lines: the usage and help text, status -14; -M too, which its help names.
         {.name = "UsageOnATerminalPauses",
          .args = {"-x"},
          .tty = true,
          .status = 242,
-         .err = paged(true),
+         .usage = true,
          .wall = 0.1},
-        {.name = "DialOptionOfTheConnectProgram", .args = {"-M"}, .status = 242, .err = usage},
+        {.name = "DialOptionOfTheConnectProgram",
+         .args = {"-M"},
+         .status = 242,
+         .err
+         = "usage: vendhook [-Ddev] [-Bbaud] [-Pparity] [-Cconfig]\n\nNote: Usage implies modem "
+           "connection.\n  -M[dialing_string]\tInitialize and use modem interface.  Dial "
+           "with\n[...]"},
         {.name = "ValueAsASeparateArgument",
          .args = {"-D", "/dev/ttyb"},
          .status = 242,
-         .err = usage},
+         .usage = true},
     };
 }
 
@@ -515,6 +511,33 @@ std::vector<Row> connect_rows()
     };
 }
 
+// vendsim's own command line and its real devices, where the runs of the programs do not reach.
+std::vector<Row> vendsim_rows()
+{
+    return {
+        {.name = "LinkThatWouldReplaceAFile",
+         .args = {"--link", "$D/file"},
+         .given = {{"file", "mine"}},
+         .status = 2,
+         .err = "vendsim: $D/file exists and is not a symlink\n",
+         .left = {{"file", "mine"}}},
+        // Recording a real device (a second vendsim's terminal) that goes away: status 6, and the
+        // transcript ends saying so (the port of --port: in the QEMU bench).
+        {.name = "RecordingEndsWhenTheDeviceGoesAway",
+         .args = {"--record", "$D/device", "--transcript", "$D/log"},
+         .device = {"--max-time", "0.5"},
+         .status = 6,
+         .out = "/dev/pts/[...]",
+         .check =
+             [](const Run &r) {
+                 EXPECT_EQ(system(r.expand("tail -n 1 $D/log | grep -q 'event   the device went "
+                                           "away$'")
+                                      .c_str()),
+                           0);
+             }},
+    };
+}
+
 }  // namespace
 
 class Hangup : public testing::TestWithParam<Row> { };
@@ -537,18 +560,10 @@ TEST_P(Connect, Row)
 INSTANTIATE_TEST_SUITE_P(, Connect, testing::ValuesIn(connect_rows()),
                          [](const auto &row) { return row.param.name; });
 
-// vendsim's own command line, where the runs of the programs do not reach.
 class Vendsim : public testing::TestWithParam<Row> { };
 TEST_P(Vendsim, Row)
 {
     run_row(VENDSIM, false, GetParam());
 }
-INSTANTIATE_TEST_SUITE_P(, Vendsim,
-                         testing::Values(Row {.name = "LinkThatWouldReplaceAFile",
-                                              .args = {"--link", "$D/file"},
-                                              .given = {{"file", "mine"}},
-                                              .status = 2,
-                                              .err
-                                              = "vendsim: $D/file exists and is not a symlink\n",
-                                              .left = {{"file", "mine"}}}),
+INSTANTIATE_TEST_SUITE_P(, Vendsim, testing::ValuesIn(vendsim_rows()),
                          [](const auto &row) { return row.param.name; });

@@ -67,9 +67,9 @@ grep -q '^=== end' "$work/console" ||
 # report ROW PORT: the row's first line, then all past the version lines but the texts no driver
 # shapes, which the e2e rows check exactly: a line a driver adds still shows.
 report() {
-    local known='^err: (Orvanta-RC REMOTE|Copyright|(/bin/)?vendhook, 2.9$|Could not find|Storing new'
-    known+='|Using defaults|Initializing|Dialing|ATDT|CONNECT|Testing|[.]{3}and wait|Disconnecting|$)'
-    known+='|^out: Receiver type'
+    local known='^err: (Orvanta-RC REMOTE|Copyright|(/bin/)?vendhook, 2.9$|Could not find'
+    known+='|Storing new|Using defaults|Initializing|Dialing|ATDT|CONNECT|Testing|[.]{3}and wait'
+    known+='|Disconnecting|$)|^out: Receiver type'
     sed -n "/^=== $1 $2 /,/^===/p" "$work/console" | sed '$d' | grep -vE "$known"
 }
 expected() {
@@ -91,9 +91,8 @@ while read -r name modem _ flow now dtr speed parity _; do
     done
 done < <(grep -v -e '^#' -e '^unplug ' "$here/scenarios")
 
-# The unplug rows: the port's set-up and the one line, no lock left; the status, and within a second
-# of the pull at little CPU (under 0.1 s: a busy wait would take all of it; TCG makes a whole run
-# cost 0.01 to 0.05 s).
+# The unplug rows: the port's set-up and the one line, no lock left; the status, within a second of
+# the pull, under 0.1 s of CPU (a busy wait would take all; TCG makes any run cost 0.01 to 0.05 s).
 unplugged() {
     local done="Done ($((status - 256)))."
     [ "$status" = 0 ] && done=Done.
@@ -105,10 +104,10 @@ unplugged() {
             "Port initialized (9600 baud, 8 data bits, Odd, 1 stop bit)" \
             "/dev/$port went away (unplugged, or hung up by the system)." "$done"
     fi
-    echo "locks:"
     [ "$at" = - ] || echo "modem: ${ends[$port]}"
+    echo "locks:"
 }
-declare -A ends=([ttyUSB0]="stopped by signal" [ttyACM0]="the port went away")
+declare -A ends=([ttyUSB0]="0 stopped by signal" [ttyACM0]="6 the port went away")
 while read -r _ name at status _; do
     for port in ttyUSB0 ttyACM0; do
         report "unplug-$name" "$port" >"$work/report"

@@ -10,10 +10,10 @@ until [ -e /dev/ttyUSB0 ] && [ -e /dev/ttyACM0 ]; do
     sleep 0.1
 done
 ftdi=$(dirname "$(dirname "$(readlink -f /sys/class/tty/ttyUSB0/device)")")
+gadget=$(echo /lib/modules/*g_serial.ko)
 
-# far PORT: the USB modem's far end: the FTDI adapter's is wired to ttyS3, the ACM gadget's is its
-# own ttyGS0.  serve PORT OPTION...: becomes its modem (a gadget's line has no parity); for a
-# subshell of its own.
+# far PORT: the USB modem's far end, ttyS3 wired to the FTDI adapter or the ACM gadget's own ttyGS0.
+# serve PORT OPTION...: becomes its modem (a gadget's line has no parity); in a subshell.
 far() {
     [ "$1" = ttyUSB0 ] && echo ttyS3 || echo ttyGS0
 }
@@ -22,10 +22,6 @@ serve() {
     shift
     [ "$port" = ttyUSB0 ] || set -- --device-parity none "$@"
     exec vendsim --port "/dev/$(far "$port")" "$@" >/dev/null
-}
-uptime() {
-    read -r seconds _ </proc/uptime
-    echo "$seconds"
 }
 modems=
 for port in ttyUSB0 ttyACM0; do
@@ -40,7 +36,7 @@ run() (
     grep -v '^#' /scenarios | while read -r name modem wall _ _ _ _ _ program args; do
         [ "$modem" = "$2" ] || continue
         rm -f serial_port
-        start=$(uptime)
+        start=$(cut -d " " -f 1 /proc/uptime)
         # Held open: DTR is read after the program's close (an open raises it), which is timed.
         exec 4<>"/dev/$1"
         # shellcheck disable=SC2086 # the arguments, split at blanks
@@ -48,7 +44,7 @@ run() (
         status=$?
         dtr=$(dtr <&4)
         exec 4>&-
-        echo "=== $name $1 $status $(awk "BEGIN { t = $(uptime) - $start
+        echo "=== $name $1 $status $(awk "BEGIN { t = $(cut -d " " -f 1 /proc/uptime) - $start
             print (t > $wall - 0.5 && t < $wall + 0.5 ? \"ok\" : t) }")"
         awk '{ print FILENAME ": " $0 }' err out
         stty -F "/dev/$1" -a | grep -oE -- '^speed [0-9]+|-?par(enb|odd)' | xargs echo "dtr $dtr"
@@ -74,13 +70,13 @@ pull() {
     if [ "$1" = ttyUSB0 ]; then echo 0 >"$ftdi/authorized"; else rmmod g_serial; fi
 }
 plug() {
-    if [ "$1" = ttyUSB0 ]; then echo 1 >"$ftdi/authorized"; else insmod /lib/modules/*-g_serial.ko; fi
+    if [ "$1" = ttyUSB0 ]; then echo 1 >"$ftdi/authorized"; else insmod "$gadget"; fi
     until [ -e "/dev/$1" ] && [ -e "/dev/$(far "$1")" ]; do
         sleep 0.1
     done
 }
 # unplug PORT: the unplug rows, each with a modem of its own: its status, the seconds from the pull
-# to its end, its CPU seconds, its output, the locks left, how its modem ended.
+# to its end, its CPU seconds, its output, how its modem ended, the locks left.
 unplug() (
     mkdir "$1.unplug"
     cd "$1.unplug" || exit 1
@@ -90,7 +86,7 @@ unplug() (
         [ "$modem" = - ] && modem=
         if [ "$at" = - ]; then
             pull "$1"
-            pulled=$(uptime)
+            pulled=$(cut -d " " -f 1 /proc/uptime)
         else
             # shellcheck disable=SC2086 # the options, split at blanks
             serve "$1" --transcript modem.log --max-time 60 $modem &
@@ -101,21 +97,22 @@ unplug() (
         program=$!
         if [ "$at" != - ]; then
             sleep "$at"
-            pulled=$(uptime)
+            pulled=$(cut -d " " -f 1 /proc/uptime)
             pull "$1"
         fi
         wait $program
         status=$?
-        echo "=== unplug-$name $1 $status $(awk "BEGIN { print $(uptime) - $pulled }")" \
+        ended=$(cut -d " " -f 1 /proc/uptime)
+        echo "=== unplug-$name $1 $status $(awk "BEGIN { print $ended - $pulled }")" \
             "$(tail -n 1 cpu | awk '{ print $1 + $2 }')"
         awk '{ print FILENAME ": " $0 }' err out
-        # shellcheck disable=SC2046 # the names, split at blanks
-        echo "locks:" $(ls /run/lock) $(grep FLOCK /proc/locks) $(held)
         if [ "$at" != - ]; then
             [ "$1" = ttyACM0 ] || kill "$sim"  # the gadget's ends with its port
             wait "$sim"
-            echo "modem: $(tail -n 1 modem.log | sed 's/^ *[0-9.]* *event *//')"
+            echo "modem: $? $(tail -n 1 modem.log | sed 's/^ *[0-9.]* *event *//')"
         fi
+        # shellcheck disable=SC2046 # the names, split at blanks
+        echo "locks:" $(ls /run/lock) $(grep FLOCK /proc/locks) $(held)
         plug "$1"
     done
 )

@@ -2,6 +2,7 @@
 // pseudo-terminal or a serial device, for testing the programs that talk to
 // the real ones.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,18 +10,44 @@
 #include <vector>
 
 #include "clock.h"
+#include "devlock.h"
 #include "options.h"
+#include "platform/platform.h"
 #include "pty.h"
 #include "relay.h"
 #include "session.h"
 #include "signals.h"
 #include "transcript.h"
+#include "vendlink/status.h"
 
 namespace {
 
-enum Status { kDone = 0, kFailed = 1, kUsage = 2, kTimeUp = 3, kMismatch = 4 };
+enum Status {
+    kDone = 0,
+    kFailed = 1,
+    kUsage = 2,
+    kTimeUp = 3,
+    kMismatch = 4,
+    kHeld = 5,       // another program holds the device
+    kDeviceGone = 6  // the device went away
+};
 
 using FilePtr = std::unique_ptr<FILE, int (*)(FILE *)>;
+
+// A real device serves one program at a time: its locks are taken as vendhook takes them, and one
+// that another live program holds is refused.  -1 when they are taken; a device that is not there
+// is the open's to report.
+int take_device(const std::string &path)
+{
+    struct stat st;
+    LockHolder h;
+    if (path.empty() || stat(path.c_str(), &st) != 0 || device_take(path.c_str(), &h) == RC_OK)
+        return -1;
+    if (h.pid > 0)
+        fprintf(stderr, "vendsim: process %d (%s) holds %s with %s.\n", h.pid, h.program,
+                path.c_str(), h.lock);
+    return kHeld;
+}
 
 // Opens the port, or a fresh pty and names it, and announces it; -1 or a
 // status on failure.
@@ -30,6 +57,7 @@ int bring_up(const Scenario &sc, Pty &line)
     if (!sc.port.empty()) {
         line.master = open_port(sc.port, sc.device_speed, sc.device_parity, error);
         line.slave = sc.port;
+        platform_flock_line(line.master);
     } else if (open_pty(line, error) && !sc.link.empty()) {
         LinkResult r = point_link(sc.link, line.slave, error);
         if (r != LinkResult::Made) {
@@ -60,6 +88,7 @@ SessionEnd serve_one(const SessionSetup &setup, const std::vector<Exchange> &scr
         perror(("vendsim: " + sc.record).c_str());
         return SessionEnd::Failed;
     }
+    platform_flock_line(device);
     SessionEnd end = serve_record(setup, device);
     close(device);
     return end;
@@ -74,6 +103,8 @@ int status_of(SessionEnd end)
         return kMismatch;
     case SessionEnd::Failed:
         return kFailed;
+    case SessionEnd::DeviceGone:
+        return kDeviceGone;
     default:
         return kDone;
     }
@@ -116,6 +147,9 @@ int main(int argc, char **argv)
         break;
     }
 
+    int held = take_device(!sc.port.empty() ? sc.port : sc.record);
+    if (held >= 0)
+        return held;
     std::vector<Exchange> script;
     if (!sc.replay.empty() && !read_exchanges(sc.replay, script, error)) {
         fprintf(stderr, "vendsim: %s\n", error.c_str());

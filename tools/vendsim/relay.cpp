@@ -33,7 +33,10 @@ private:
         s_.log.host(now, p, n);
         Outbox out;
         find_packets(host_frames_, "host", p, n, out);
-        if (write_all(device_, Bytes(p, p + n)) != WriteResult::Done)
+        WriteResult written = write_all(device_, Bytes(p, p + n));
+        if (written == WriteResult::Gone)
+            return end(SessionEnd::DeviceGone, "the device went away");
+        if (written == WriteResult::Stalled)
             out.event("the device took not all of it");
         return perform(out);
     }
@@ -55,8 +58,8 @@ private:
         ssize_t n = read(device_, buf, sizeof buf);
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             return std::nullopt;
-        if (n <= 0)
-            return end(SessionEnd::Vanished, "device closed the line");
+        if (n <= 0)  // EIO, or nothing at all, from a device hung up as it went
+            return end(SessionEnd::DeviceGone, "the device went away");
         Outbox out;
         out.send(Speaker::Modem, Bytes(buf, buf + n));
         find_packets(device_frames_, "recv", buf, static_cast<size_t>(n), out);

@@ -156,8 +156,9 @@ void Session::look_at_line(double now)
 
 SessionEnd Session::closed(double)
 {
-    return end(SessionEnd::HostClosed,
-               s_.scenario.port.empty() ? "host closed the line" : "the port went away");
+    if (!s_.scenario.port.empty())
+        return end(SessionEnd::DeviceGone, "the port went away");
+    return end(SessionEnd::HostClosed, "host closed the line");
 }
 
 Session::End Session::perform(const Outbox &out)

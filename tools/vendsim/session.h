@@ -14,8 +14,9 @@
 #include "options.h"
 #include "transcript.h"
 
-// Failed: the device to record could not be opened.
-enum class SessionEnd { HostClosed, Vanished, Stopped, TimeUp, Mismatch, Failed };
+// Failed: the device to record could not be opened; DeviceGone: the device recorded or the port
+// served went away.
+enum class SessionEnd { HostClosed, Vanished, Stopped, TimeUp, Mismatch, Failed, DeviceGone };
 
 struct SessionSetup {
     int master;
