@@ -5,6 +5,7 @@
 #include <ctime>
 #include <tuple>
 
+#include "io_internal.h"
 #include "support.h"
 #include "vendlink/modem.h"
 
@@ -96,13 +97,17 @@ TEST(InitPort, OnDescriptorZeroWithScaledTimeouts)
     }
 }
 
-// A program that captured Ctrl-C can hand it back: the default ends the process again.
-TEST(CtrlCUncapture, GivesCtrlCBackToItsDefault)
+// A program that captured Ctrl-C can hand it back: the default ends the process again.  Its own
+// pauses, which watch no line, take their whole seconds.
+TEST(Interrupt, CtrlCGoesBackToItsDefaultAndPauseSleepsItsSeconds)
 {
     ctrl_C_capture();
     EXPECT_EQ(signal(SIGINT, ctrl_C_handler), ctrl_C_handler);
     ctrl_C_uncapture();
     EXPECT_EQ(signal(SIGINT, SIG_DFL), SIG_DFL);
+    const long long start = io_now_ms();
+    Pause(1);
+    EXPECT_NEAR(io_now_ms() - start, 1000, 100);
 }
 
 // A line whose far end went away (a device unplugged) fails a read at once and says so once, naming
