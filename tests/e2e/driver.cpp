@@ -375,6 +375,7 @@ void run_row(const char *program, bool version_lines, const Row &row)
     ASSERT_FALSE(run.slave.empty()) << "vendsim did not start";
     run.line_fd = open(run.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     run.key = ftok(run.slave.c_str(), 100);
+    const std::string lock_file = lock_file_of(run.slave);
     for (const File &f : row.given)
         write_file(run.dir + "/" + f.name, run.expand(f.text));
     if (row.setup != nullptr)
@@ -411,8 +412,9 @@ void run_row(const char *program, bool version_lines, const Row &row)
     if (row.check != nullptr)
         row.check(run);
     // No lock file of the run may be left; its semaphore sets outlive their holders (by design).
-    const std::string lock_file = lock_file_of(run.dir + "/modem");
+    // Nor may a run that failed leave one for the next to find stale.
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(lock_file))) << lock_file;
+    std::filesystem::remove(lock_file);
     for (key_t key : keys)
         semctl(key == -1 ? -1 : semget(key, 1, 0), 0, IPC_RMID);
     close(run.line_fd);  // the simulator sees the line closed and ends
