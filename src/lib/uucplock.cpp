@@ -58,9 +58,9 @@ bool lock_file_name(const char *device, char *name)
 
 // The lock file under the name the user gave, where it is another than the device's real one (a
 // link such as /dev/modem0): a program that does not follow links takes that one.
-bool alias_lock_file_name(const char *device, const char *real_name, char *name)
+bool alias_lock_file_name(const char *device, const char *real, char *alias)
 {
-    return lock_file_named(device, name) && strcmp(name, real_name) != 0;
+    return lock_file_named(device, alias) && strcmp(alias, real) != 0;
 }
 
 // The id at the start of a lock file's text: blanks, then digits ending the

@@ -387,7 +387,8 @@ void run_row(const char *program, bool version_lines, const Row &row)
         write_file(top + "/shim.so", read_file(SHIM), 0755);
     }
 
-    std::vector<key_t> keys = {run.key};
+    // The System V sets the run makes, for the line and a device, taken while they are there.
+    std::vector<key_t> keys = {run.key, ftok((run.dir + "/device").c_str(), 100)};
     for (const std::string &a : row.args)
         keys.push_back(a.size() > 2 && tolower(a[1]) == 'd' ? ftok(run.expand(a).c_str() + 2, 100)
                                                             : -1);
