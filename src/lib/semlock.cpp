@@ -85,8 +85,6 @@ void remember(const char *path, int id)
     }
 }
 
-}  // namespace
-
 // The live process, other than this one, that holds the set: the last to change it.
 bool semaphore_holder(int id, LockHolder *h)
 {
@@ -96,6 +94,8 @@ bool semaphore_holder(int id, LockHolder *h)
     name_holder(h, pid, semaphore_lock);
     return true;
 }
+
+}  // namespace
 
 // The semaphore first, as ever; the line must then be free of the other
 // programs' locks too, or the semaphore is let go again.
