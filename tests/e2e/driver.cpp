@@ -61,12 +61,8 @@ std::vector<Burst> bursts(const std::string &log, double ready, double start, in
     std::vector<Exchange> script;
     std::string unread;
     double last = -1;
-    read_exchanges(log, script, unread);
     double t_ready = 0;
-    int at = 0;
-    std::ifstream in(log);
-    for (std::string line; at == 0 && std::getline(in, line);)
-        sscanf(line.c_str(), "%lf pty %n", &t_ready, &at);
+    read_exchanges(log, script, unread, &t_ready);
     std::vector<Burst> found;
     for (const Exchange &e : script) {
         if (!e.from_host)

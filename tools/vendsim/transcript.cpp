@@ -102,7 +102,7 @@ void Transcript::put(const std::string &line)
 }
 
 bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std::string &error,
-                    double *start)
+                    double *ready)
 {
     std::string settings;
     std::ifstream in(path);
@@ -114,11 +114,11 @@ bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std:
         double t;
         char tag[16];
         int at = 0;
-        if (start != nullptr && sscanf(line.c_str(), "# start %lf", start) == 1)
-            continue;
         if (line[0] == '#' || sscanf(line.c_str(), "%lf %15s %n", &t, tag, &at) != 2)
             continue;
         std::string kind = tag;
+        if (kind == "pty" && ready != nullptr)
+            *ready = t;
         if (kind == "event" && line.compare(at, 5, "line ") == 0)
             settings = line.substr(at + 5);
         if (kind != "host->" && kind != "<-modem" && kind != "<-recv")

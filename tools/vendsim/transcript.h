@@ -48,10 +48,10 @@ struct Exchange {
     std::string line;  // the line's settings then, as the last "line" event gave them
 };
 
-// The exchanges of a transcript, and in *start (when given) the wall-clock
-// time its entries count from; false with a message in error when the file
-// cannot be read or holds none.
+// The exchanges of a transcript, and in *ready (when given) the time of its
+// "pty" entry, when its terminal was ready; false with a message in error
+// when the file cannot be read or holds none.
 bool read_exchanges(const std::string &path, std::vector<Exchange> &script, std::string &error,
-                    double *start = nullptr);
+                    double *ready = nullptr);
 
 #endif
